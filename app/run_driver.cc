@@ -1,0 +1,110 @@
+#include "app/run_driver.h"
+
+#include <cwctype>
+#include <string>
+
+#include "log/log_write.h"
+#include "package/package_builder.h"
+#include "platform/platform.h"
+
+namespace uippack {
+namespace {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = -1;
+
+bool EqualsIgnoringCase(const std::wstring& text, std::wstring_view expected) {
+  if (text.size() != expected.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (std::towlower(text[i]) != std::towlower(expected[i])) return false;
+  }
+  return true;
+}
+
+// Paths may be typed with either separator; the tool works with the native one.
+void UseNativeSeparators(std::wstring* path) {
+  for (auto& c : *path) {
+    if (c == platform::kForeignSeparator) c = platform::kPathSeparator;
+  }
+}
+
+std::wstring Tabs(std::size_t count) { return std::wstring(count, L'\t'); }
+
+// The four entries a package must hold, laid out as the console and the log show them.
+std::wstring RequiredEntriesText(std::size_t leadingTabs) {
+  return L".\nA Valid UIP Path must include each of the following files:\n" + Tabs(leadingTabs) +
+         L" " + Tabs(4) + L"1.layout folder\n" + Tabs(4) + L"2.res folder\n" + Tabs(4) +
+         L"3.nametable.cfg\n" + Tabs(4) + L"4.package.cfg\n";
+}
+
+int RunPack(const std::wstring& sourceArgument, const std::wstring& destinationArgument,
+            const std::wstring& mode) {
+  platform::WriteConsoleLine(L"Start packing uip files, please wait...");
+  PackageBuilder builder;
+  builder.modeOption = mode;
+  std::wstring source = sourceArgument;
+  std::wstring destination = destinationArgument;
+  UseNativeSeparators(&source);
+  UseNativeSeparators(&destination);
+
+  if (builder.CheckPackSource(source) != 1) {
+    platform::WriteConsoleLine(L"No valid uip files found in path = " + source +
+                               RequiredEntriesText(22));
+    const std::wstring logFormat = L"No valid uip files found in path = %s" + RequiredEntriesText(6);
+    LogWrite(logFormat.c_str(), source.c_str());
+    return kExitFailure;
+  }
+  if (builder.PackAll(source, destination) == 1) {
+    platform::WriteConsoleLine(L"Pack all uip files ok!");
+    return kExitSuccess;
+  }
+  platform::WriteConsoleLine(L"Pack error,source path = " + source +
+                             L", destination path = " + destination);
+  LogWrite(L"Pack error,source path = %s, destination path = %s", source.c_str(),
+           destination.c_str());
+  return kExitFailure;
+}
+
+int RunUnpack(const std::wstring& sourceArgument, const std::wstring& destinationArgument) {
+  platform::WriteConsoleLine(L"Start unpacking uip files, please wait...");
+  PackageBuilder builder;
+  std::wstring source = sourceArgument;
+  std::wstring destination = destinationArgument;
+  UseNativeSeparators(&source);
+  UseNativeSeparators(&destination);
+
+  if (builder.CheckUnpackSource(source) != 1) {
+    platform::WriteConsoleLine(L"No valid uip files found in path = " + source + L".");
+    LogWrite(L"No valid uip files found in path = %s.", source.c_str());
+    return kExitFailure;
+  }
+  if (builder.UnpackAll(source, destination) == 1) {
+    platform::WriteConsoleLine(L"Unpack all uip files ok!");
+    return kExitSuccess;
+  }
+  platform::WriteConsoleLine(L"Unpack error,source path = " + source +
+                             L", destination path = " + destination);
+  LogWrite(L"Unpack error,source path = %s, destination path = %s", source.c_str(),
+           destination.c_str());
+  return kExitFailure;
+}
+
+}  // namespace
+
+int RunDriver(const std::vector<std::wstring>& arguments) {
+  if (arguments.size() < 4) {
+    platform::WriteConsoleLine(L"Less arguments,at least three arguments are needed!");
+    return kExitFailure;
+  }
+  const std::wstring& option = arguments[1];
+  const std::wstring& source = arguments[2];
+  const std::wstring& destination = arguments[3];
+  const std::wstring mode = arguments.size() >= 5 ? arguments[4] : std::wstring();
+
+  if (EqualsIgnoringCase(option, L"-p")) return RunPack(source, destination, mode);
+  if (EqualsIgnoringCase(option, L"-u")) return RunUnpack(source, destination);
+  platform::WriteConsoleLine(L"option error, please use -p for packing and -u for unpacking");
+  return kExitFailure;
+}
+
+}  // namespace uippack

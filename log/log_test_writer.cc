@@ -1,0 +1,33 @@
+// Test helper: log_test_writer <app-data folder, or - when it cannot be had> <temp folder> <count>
+// writes count records through LogWrite with the log's folders pointed at the given ones.
+#include <cstdlib>
+#include <string>
+
+#include "log/log_environment.h"
+#include "log/log_write.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+  using uippack::platform::NarrowToWide;
+  if (argc != 4) return 2;
+  const std::string appData = argv[1];
+  const std::wstring temp = NarrowToWide(argv[2]);
+  const int count = std::atoi(argv[3]);
+
+  auto environment = uippack::logging::SystemLogEnvironment();
+  environment.commonAppDataFolder = [appData](std::wstring* folder) {
+    if (appData == "-") return false;
+    *folder = NarrowToWide(appData);
+    return true;
+  };
+  environment.tempFolder = [temp](std::wstring* folder) {
+    *folder = temp;
+    return true;
+  };
+  uippack::logging::SetLogEnvironment(environment);
+
+  // Long enough that a torn or interleaved write would show.
+  const std::wstring payload(200, L'=');
+  for (int i = 0; i < count; ++i) uippack::LogWrite(L"record %d %s end", i, payload.c_str());
+  return 0;
+}

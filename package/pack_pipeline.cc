@@ -1,0 +1,86 @@
+// The pack run: copy the package, then compile its scripts, archive and wrap its layout
+// directories and archive its resource subdirectories, in the copy only.
+#include <string>
+
+#include "package/command_templates.h"
+#include "package/package_builder.h"
+#include "package/tool_runner.h"
+#include "package/tree_overlap.h"
+#include "platform/platform.h"
+
+namespace uippack {
+
+int PackageBuilder::PackAll(const std::wstring& source, const std::wstring& destination) {
+  if (CheckSeparateTrees(source, destination) != 1) return 0;
+  if (CopyTree(source, destination) != 1) return 0;
+  if (CollectPackItems(destination) != 1) return 0;
+  if (CompileScripts() != 1) return 0;
+  if (CompressLayoutDirs() != 1) return 0;
+  if (CompressResourceDirs() != 1) return 0;
+  return 1;
+}
+
+int PackageBuilder::CompileScripts() {
+  const std::wstring toolDirectory = GetToolDirectory();
+  for (const std::wstring& script : scriptFiles) {
+    const CommandBuffer preCompile(
+        templates::kPreCompile,
+        {ToolDirectoryArgument(toolDirectory), PathArgument(script), PathArgument(script)});
+    if (!RunToolForItem(preCompile, L"PreCompile ", script)) return 0;
+    platform::WriteConsoleLine(L"PreCompile " + script + L" finished!");
+
+    const CommandBuffer compile(
+        templates::kCompile,
+        {ToolDirectoryArgument(toolDirectory), PathArgument(script), PathArgument(script)});
+    if (!RunToolForItem(compile, L"Compile ", script)) return 0;
+    platform::WriteConsoleLine(L"Compile " + script + L" finished!");
+  }
+  platform::WriteConsoleLine(L"Compile all lua files finished!");
+  return 1;
+}
+
+int PackageBuilder::CompressLayoutDirs() {
+  const std::wstring toolDirectory = GetToolDirectory();
+  const bool wrap = modeOption.empty() || IsUipModeOption(modeOption);
+  const std::wstring separator(1, platform::kPathSeparator);
+  for (const std::wstring& entry : layoutDirs) {
+    std::wstring directory = entry;
+    if (!directory.empty() && directory.back() == platform::kPathSeparator) directory.pop_back();
+    const std::wstring archive = directory + L".zip";
+
+    const CommandBuffer compress(templates::kArchiveLayout,
+                                 {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(archive),
+                                  ArchiverPathArgument(directory + separator + L"*")});
+    if (!RunToolForItem(compress, L"Compress ", directory)) return 0;
+    if (wrap) WrapZipToContainer(archive);  // a failed wrap does not stop the run
+    StartCommand(CommandBuffer(templates::kRemoveDirectory, {PathArgument(directory)}));
+    platform::WriteConsoleLine(L"Compress " + directory + L" finished!");
+  }
+  platform::WriteConsoleLine(L"Compress all layout directories finished!");
+  return 1;
+}
+
+int PackageBuilder::CompressResourceDirs() {
+  const std::wstring toolDirectory = GetToolDirectory();
+  const std::wstring separator(1, platform::kPathSeparator);
+  for (const std::wstring& resourceDirectory : resourceDirs) {
+    platform::DirectoryListing listing;
+    if (!listing.Open(resourceDirectory)) return 0;
+    platform::DirectoryEntry entry;
+    while (listing.Next(&entry)) {
+      if (!entry.isDirectory || entry.name.empty() || entry.name[0] == L'.') continue;
+      const std::wstring subdirectory = resourceDirectory + separator + entry.name;
+      const CommandBuffer compress(
+          templates::kArchiveResource,
+          {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(subdirectory + L".zip"),
+           ArchiverPathArgument(subdirectory + separator + L"*")});
+      if (!RunToolForItem(compress, L"Compress ", subdirectory)) return 0;
+      StartCommand(CommandBuffer(templates::kRemoveDirectory, {PathArgument(subdirectory)}));
+      platform::WriteConsoleLine(L"Compress " + subdirectory + L" finished!");
+    }
+  }
+  platform::WriteConsoleLine(L"Compress all resource directories finished!");
+  return 1;
+}
+
+}  // namespace uippack

@@ -1,0 +1,79 @@
+#include "package/tool_runner.h"
+
+#include "package/command_templates.h"
+
+namespace uippack {
+namespace {
+
+const CommandHooks* commandHooks = nullptr;
+
+}  // namespace
+
+void SetCommandHooksForTesting(const CommandHooks* hooks) { commandHooks = hooks; }
+
+RunOutcome RunCommand(const CommandBuffer& commandLine) {
+  if (!commandLine.startable()) return RunOutcome::StartFailed;
+  if (commandHooks != nullptr && commandHooks->run) return commandHooks->run(commandLine.text());
+  return platform::RunProcessAndWait(commandLine.text());
+}
+
+bool RunToolForItem(const CommandBuffer& command, std::wstring_view prefix,
+                    const std::wstring& item) {
+  switch (RunCommand(command)) {
+    case RunOutcome::Completed:
+      return true;
+    case RunOutcome::StartFailed:
+      platform::WriteConsoleLine(std::wstring(prefix) + item +
+                                 L" failed, CreateProcess failed!,cmdline = " + command.text());
+      return false;
+    case RunOutcome::WaitFailed:
+      platform::WriteConsoleLine(std::wstring(prefix) + item +
+                                 L" failed, WaitForSingleObject failed!");
+      return false;
+  }
+  return false;
+}
+
+void StartCommand(const CommandBuffer& commandLine) {
+  if (!commandLine.startable()) return;
+  std::string narrow;
+  WideToAnsi(commandLine.text().c_str(), commandLine.text().size(), &narrow);
+  if (commandHooks != nullptr && commandHooks->start) {
+    commandHooks->start(narrow);
+    return;
+  }
+  platform::StartProcessDetached(narrow);
+}
+
+void WideToAnsi(const wchar_t* text, std::size_t length, std::string* out) {
+  if (text == nullptr || length == 0) {
+    out->clear();
+    return;
+  }
+  *out = platform::WideToNarrow(std::wstring_view(text, length));
+}
+
+std::wstring GetToolDirectory() {
+  std::wstring path;
+  if (!platform::GetExecutablePath(&path)) return {};
+#ifdef _WIN32
+  for (auto& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+#endif
+  const auto separator = path.find_last_of(platform::kPathSeparator);
+  if (separator == std::wstring::npos) return {};
+  path.resize(separator);
+  return path;
+}
+
+int CopyTree(const std::wstring& source, const std::wstring& destination) {
+  const CommandBuffer command(
+      templates::kCopyTree,
+      {PathArgument(source + std::wstring(templates::kCopySourceSuffix)),
+       PathArgument(destination + std::wstring(templates::kCopyDestinationSuffix))},
+      CommandBuffer::kCopyCapacity);
+  return RunCommand(command) == RunOutcome::Completed ? 1 : 0;
+}
+
+}  // namespace uippack

@@ -1,0 +1,44 @@
+// Starting the external tools: awaited runs, detached removals, and where the tools live.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "package/command_line.h"
+#include "platform/platform.h"
+
+namespace uippack {
+
+using platform::RunOutcome;
+
+// Starts the command and waits for its end without a time limit. A command that cannot be
+// started safely (too long, an unsafe path, no tool directory) is a start failure.
+RunOutcome RunCommand(const CommandBuffer& commandLine);
+
+// Runs one tool for one item of a pipeline step and prints the item's failure line (prefix,
+// item, reason) when the tool did not run to its end. True when the step may go on.
+bool RunToolForItem(const CommandBuffer& command, std::wstring_view prefix,
+                    const std::wstring& item);
+
+// Starts the command and goes on at once; it is never awaited and may outlive the run.
+void StartCommand(const CommandBuffer& commandLine);
+
+// The command line in the system's narrow encoding, as the detached start hands it on.
+void WideToAnsi(const wchar_t* text, std::size_t length, std::string* out);
+
+// The directory of the running executable, without a trailing separator; empty when it
+// cannot be had.
+std::wstring GetToolDirectory();
+
+// Copies the source tree into the destination (creating it, or merging into it).
+int CopyTree(const std::wstring& source, const std::wstring& destination);
+
+// Lets unit tests see and answer the commands instead of starting processes.
+struct CommandHooks {
+  std::function<RunOutcome(const std::wstring& commandLine)> run;
+  std::function<void(const std::string& narrowCommandLine)> start;
+};
+void SetCommandHooksForTesting(const CommandHooks* hooks);
+
+}  // namespace uippack

@@ -1,0 +1,116 @@
+// The source tests and the destination walks. They only list directories: nothing here opens,
+// changes or prints anything.
+#include <string>
+
+#include "package/package_builder.h"
+#include "platform/platform.h"
+
+namespace uippack {
+namespace {
+
+// Each recursive operation reports a finding through its own process-wide marker, so a find
+// deep in the tree reaches the outermost call whatever the levels in between return.
+int unpackSourceFound = 0;
+int packItemsFound = 0;
+int unpackItemsFound = 0;
+
+std::wstring ChildPath(const std::wstring& directory, const std::wstring& name) {
+  std::wstring path = directory;
+  path += platform::kPathSeparator;
+  path += name;
+  return path;
+}
+
+bool IsHidden(const std::wstring& name) { return !name.empty() && name[0] == L'.'; }
+
+// The extension runs from the name's last "." on; a name without "." has none.
+std::wstring_view Extension(const std::wstring& name) {
+  const auto dot = name.find_last_of(L'.');
+  return dot == std::wstring::npos ? std::wstring_view{} : std::wstring_view(name).substr(dot);
+}
+
+}  // namespace
+
+void ResetFoundMarkersForTesting() {
+  unpackSourceFound = 0;
+  packItemsFound = 0;
+  unpackItemsFound = 0;
+}
+
+int PackageBuilder::CheckPackSource(const std::wstring& source) {
+  platform::DirectoryListing listing;
+  if (!listing.Open(source)) return 0;
+  bool hasLayout = false;
+  bool hasRes = false;
+  bool hasNameTable = false;
+  bool hasPackageConfig = false;
+  platform::DirectoryEntry entry;
+  while (listing.Next(&entry)) {
+    if (entry.isDirectory) {
+      hasLayout = hasLayout || entry.name == L"layout";
+      hasRes = hasRes || entry.name == L"res";
+    } else {
+      hasNameTable = hasNameTable || entry.name == L"nametable.cfg";
+      hasPackageConfig = hasPackageConfig || entry.name == L"package.cfg";
+    }
+  }
+  return hasLayout && hasRes && hasNameTable && hasPackageConfig ? 1 : 0;
+}
+
+int PackageBuilder::CheckUnpackSource(const std::wstring& source) {
+  platform::DirectoryListing listing;
+  if (!listing.Open(source)) return 0;
+  platform::DirectoryEntry entry;
+  while (listing.Next(&entry)) {
+    if (!entry.isDirectory && entry.name == L"layout.uip") {
+      unpackSourceFound = 1;
+      break;
+    }
+    if (entry.isDirectory && !IsHidden(entry.name)) {
+      CheckUnpackSource(ChildPath(source, entry.name));
+    }
+  }
+  return unpackSourceFound;
+}
+
+int PackageBuilder::CollectPackItems(const std::wstring& root) {
+  platform::DirectoryListing listing;
+  if (!listing.Open(root)) return 0;
+  platform::DirectoryEntry entry;
+  while (listing.Next(&entry)) {
+    if (entry.isDirectory) {
+      if (IsHidden(entry.name)) continue;
+      std::wstring path = ChildPath(root, entry.name);
+      if (entry.name == L"layout") {
+        layoutDirs.push_back(path);
+      } else if (entry.name == L"res") {
+        resourceDirs.push_back(path);
+      }
+      CollectPackItems(path);
+    } else if (Extension(entry.name) == L".lua") {
+      scriptFiles.push_back(ChildPath(root, entry.name));
+      packItemsFound = 1;
+    }
+  }
+  return packItemsFound;
+}
+
+int PackageBuilder::CollectUnpackItems(const std::wstring& root) {
+  platform::DirectoryListing listing;
+  if (!listing.Open(root)) return 0;
+  platform::DirectoryEntry entry;
+  while (listing.Next(&entry)) {
+    if (entry.isDirectory) {
+      if (!IsHidden(entry.name)) CollectUnpackItems(ChildPath(root, entry.name));
+    } else if (entry.name == L"layout.uip") {
+      containerFiles.push_back(ChildPath(root, entry.name));
+      unpackItemsFound = 1;
+    } else if (Extension(entry.name) == L".zip") {
+      zipFiles.push_back(ChildPath(root, entry.name));
+      unpackItemsFound = 1;
+    }
+  }
+  return unpackItemsFound;
+}
+
+}  // namespace uippack

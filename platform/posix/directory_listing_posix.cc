@@ -1,0 +1,51 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "platform/platform.h"
+
+namespace uippack::platform {
+
+struct DirectoryListing::State {
+  DIR* directory = nullptr;
+  ~State() {
+    if (directory != nullptr) closedir(directory);
+  }
+};
+
+DirectoryListing::DirectoryListing() = default;
+DirectoryListing::~DirectoryListing() = default;
+
+bool DirectoryListing::Open(const std::wstring& directoryPath) {
+  state_.reset();
+  const std::string narrow = WideToNarrow(directoryPath);
+  // O_DIRECTORY without O_NOFOLLOW: a root given as a link to a directory is listed, but the
+  // walk itself never treats a link as a directory (see Next).
+  const int fd = open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* directory = fdopendir(fd);
+  if (directory == nullptr) {
+    close(fd);
+    return false;
+  }
+  state_ = std::make_unique<State>();
+  state_->directory = directory;
+  return true;
+}
+
+bool DirectoryListing::Next(DirectoryEntry* entry) {
+  if (!state_) return false;
+  const dirent* found = readdir(state_->directory);
+  if (found == nullptr) return false;
+  entry->name = NarrowToWide(found->d_name);
+  bool isDirectory = found->d_type == DT_DIR;
+  if (found->d_type == DT_UNKNOWN) {
+    struct stat info {};
+    isDirectory = fstatat(dirfd(state_->directory), found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                  S_ISDIR(info.st_mode);
+  }
+  entry->isDirectory = isDirectory;
+  return true;
+}
+
+}  // namespace uippack::platform

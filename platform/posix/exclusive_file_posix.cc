@@ -1,0 +1,156 @@
+// ExclusiveFile and DeleteFileAt for POSIX.
+//
+// Exclusivity: every opener takes flock(LOCK_EX | LOCK_NB) right after open(2) and gives up
+// when another holder has it, which is the nearest POSIX match for Win32 share mode 0:
+// - flock locks belong to the open file description, so a second open of the same file in
+//   this process conflicts just as one from another process does. POSIX record locks
+//   (fcntl F_SETLK) are per process and would let this process open the file twice, and
+//   closing any descriptor of the file would drop them.
+// - flock needs no write access, so a file opened only for reading is locked exclusively too.
+// - The lock is advisory: programs that never ask for it (cp, the archiver) are not kept out.
+//   Only openers that go through this class exclude one another.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace uippack::platform {
+namespace {
+
+constexpr std::intptr_t kClosed = -1;
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+// Opens path and takes the exclusive lock, or returns -1. O_NONBLOCK keeps open(2) from
+// hanging on a FIFO; it is cleared again once the file is known to be a regular file, the
+// only kind the Win32 calls this stands for open here.
+int OpenLocked(const std::wstring& path, int flags) {
+  const std::string narrow = WideToNarrow(path);
+  int fd;
+  do {
+    fd = ::open(narrow.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat info;
+  int locked;
+  do {
+    locked = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+ExclusiveFile::ExclusiveFile() : handle_(kClosed) {}
+
+ExclusiveFile::~ExclusiveFile() { Close(); }
+
+ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, kClosed)) {}
+
+ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kClosed);
+  }
+  return *this;
+}
+
+ExclusiveFile ExclusiveFile::OpenForReading(const std::wstring& path) {
+  ExclusiveFile file;
+  file.handle_ = OpenLocked(path, O_RDONLY);
+  return file;
+}
+
+ExclusiveFile ExclusiveFile::CreateForWriting(const std::wstring& path) {
+  ExclusiveFile file;
+  // No O_TRUNC: the file is emptied only once the lock is held, so a file someone else holds
+  // is left as it is.
+  const int fd = OpenLocked(path, O_WRONLY | O_CREAT);
+  if (fd < 0) return file;
+  if (::ftruncate(fd, 0) != 0) {
+    ::close(fd);
+    return file;
+  }
+  file.handle_ = fd;
+  return file;
+}
+
+bool ExclusiveFile::IsOpen() const { return handle_ != kClosed; }
+
+bool ExclusiveFile::GetSize(std::uint64_t* size) const {
+  struct stat info;
+  if (!IsOpen() || ::fstat(Fd(handle_), &info) != 0 || info.st_size < 0) return false;
+  *size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool ExclusiveFile::Read(void* buffer, std::size_t length) {
+  if (!IsOpen()) return false;
+  auto* at = static_cast<char*>(buffer);
+  while (length > 0) {
+    const ssize_t got = ::read(Fd(handle_), at, length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;  // an error, or the file ended early
+    at += got;
+    length -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool ExclusiveFile::Write(const void* data, std::size_t length) {
+  if (!IsOpen()) return false;
+  const auto* at = static_cast<const char*>(data);
+  while (length > 0) {
+    const ssize_t put = ::write(Fd(handle_), at, length);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    at += put;
+    length -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool ExclusiveFile::Flush() {
+  if (!IsOpen()) return false;
+  int result;
+  do {
+    result = ::fsync(Fd(handle_));
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+void ExclusiveFile::Close() {
+  if (!IsOpen()) return;
+  // Not retried on EINTR: Linux releases the descriptor whatever close reports.
+  ::close(Fd(handle_));
+  handle_ = kClosed;
+}
+
+bool DeleteFileAt(const std::wstring& path) {
+  const std::string narrow = WideToNarrow(path);
+  // Like DeleteFileW under share mode 0, a file that an exclusive holder has open is not
+  // deleted. A file that cannot be opened to ask (no read permission) may still be unlinked.
+  const int fd = ::open(narrow.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (fd >= 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+      ::close(fd);
+      return false;
+    }
+  }
+  const bool removed = ::unlink(narrow.c_str()) == 0;
+  if (fd >= 0) ::close(fd);
+  return removed;
+}
+
+}  // namespace uippack::platform

@@ -1,0 +1,303 @@
+// Log services for POSIX: the Win32 services of the log mapped onto files, flock and signals.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+#if defined(__GLIBC__)
+#include <link.h>
+#endif
+#if defined(__APPLE__)
+#include <pthread.h>
+#endif
+
+#include "platform/platform.h"
+
+namespace uippack::platform {
+namespace {
+
+constexpr std::intptr_t kNoDescriptor = -1;
+
+// Every user of the machine shares the lock files, the log directory and the log file, so the
+// umask must not narrow the modes of what we create.
+constexpr mode_t kSharedFileMode = 0666;
+constexpr mode_t kSharedDirectoryMode = 01777;
+
+std::string Narrow(const std::wstring& path) { return WideToNarrow(path); }
+
+int RetryOnInterrupt(int (*call)(int, int), int fd, int argument) {
+  int result;
+  do {
+    result = call(fd, argument);
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+// Opens a file that other users may have created. O_CREAT on someone else's file in a sticky
+// world-writable directory is refused on hardened systems (protected_regular), so an existing
+// file is opened without it.
+int OpenShared(const std::string& path, int accessFlags) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int created =
+        open(path.c_str(), accessFlags | O_CREAT | O_EXCL | O_CLOEXEC, kSharedFileMode);
+    if (created >= 0) {
+      fchmod(created, kSharedFileMode);
+      return created;
+    }
+    if (errno != EEXIST) return -1;
+    const int existing = open(path.c_str(), accessFlags | O_CLOEXEC);
+    if (existing >= 0 || errno != ENOENT) return existing;
+    // Deleted between the two opens: try again.
+  }
+  return -1;
+}
+
+CalendarTime ToCalendar(const std::tm& fields, long nanoseconds) {
+  CalendarTime time;
+  time.year = fields.tm_year + 1900;
+  time.month = fields.tm_mon + 1;
+  time.day = fields.tm_mday;
+  time.hour = fields.tm_hour;
+  time.minute = fields.tm_min;
+  time.second = fields.tm_sec;
+  time.milliseconds = static_cast<int>(nanoseconds / 1000000);
+  return time;
+}
+
+CalendarTime Now(std::tm* (*breakDown)(const std::time_t*, std::tm*)) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::tm fields{};
+  breakDown(&now.tv_sec, &fields);
+  return ToCalendar(fields, now.tv_nsec);
+}
+
+}  // namespace
+
+CalendarTime LocalTimeNow() { return Now(localtime_r); }
+CalendarTime UtcTimeNow() { return Now(gmtime_r); }
+
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(getpid()); }
+
+unsigned long CurrentThreadId() {
+#if defined(__APPLE__)
+  std::uint64_t id = 0;
+  pthread_threadid_np(nullptr, &id);
+  return static_cast<unsigned long>(id);
+#else
+  return static_cast<unsigned long>(gettid());
+#endif
+}
+
+// ---------------------------------------------------------------------------------------------
+
+NamedMutexLock::NamedMutexLock() : handle_(kNoDescriptor) {}
+
+NamedMutexLock::~NamedMutexLock() {
+  if (handle_ != kNoDescriptor) close(static_cast<int>(handle_));  // also drops the lock
+}
+
+bool NamedMutexLock::Acquire(const std::wstring& name) {
+  if (handle_ != kNoDescriptor) return false;
+  // A read-only descriptor is enough for flock, and works on another user's lock file.
+  const int fd = OpenShared("/tmp/" + Narrow(name), O_RDONLY);
+  if (fd < 0) return false;
+  if (RetryOnInterrupt(flock, fd, LOCK_EX) != 0) {
+    close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool GetCommonAppDataFolder(std::wstring* folder) {
+  constexpr const char* kMachineLogs = "/var/log";
+  if (faccessat(AT_FDCWD, kMachineLogs, W_OK | X_OK, AT_EACCESS) != 0) return false;
+  *folder = NarrowToWide(kMachineLogs);
+  return true;
+}
+
+bool GetTempFolder(std::wstring* folder) {
+  const char* fromEnvironment = std::getenv("TMPDIR");
+  *folder = NarrowToWide(fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment
+                                                                                : "/tmp");
+  return true;
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  struct stat info {};
+  return stat(Narrow(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateSharedDirectory(const std::wstring& path) {
+  const std::string narrow = Narrow(path);
+  if (mkdir(narrow.c_str(), kSharedDirectoryMode) != 0) return false;
+  chmod(narrow.c_str(), kSharedDirectoryMode);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+SharedAppendFile::SharedAppendFile() : handle_(kNoDescriptor) {}
+
+SharedAppendFile::~SharedAppendFile() { Close(); }
+
+bool SharedAppendFile::Open(const std::wstring& path) {
+  Close();
+  // O_APPEND keeps every write at the end even if a writer outside our lock has grown the file.
+  const int fd = OpenShared(Narrow(path), O_WRONLY | O_APPEND);
+  if (fd < 0) return false;
+  handle_ = fd;
+  return true;
+}
+
+bool SharedAppendFile::IsOpen() const { return handle_ != kNoDescriptor; }
+
+bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
+  if (!IsOpen()) return false;
+  const int fd = static_cast<int>(handle_);
+  timespec birth{};
+#if defined(__APPLE__)
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return false;
+  birth = info.st_birthtimespec;
+#elif defined(STATX_BTIME)
+  struct statx info {};
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &info) != 0) return false;
+  if ((info.stx_mask & STATX_BTIME) == 0) return false;  // the file system keeps no birth time
+  birth.tv_sec = static_cast<std::time_t>(info.stx_btime.tv_sec);
+  birth.tv_nsec = static_cast<long>(info.stx_btime.tv_nsec);
+#else
+  return false;
+#endif
+  std::tm fields{};
+  if (gmtime_r(&birth.tv_sec, &fields) == nullptr) return false;
+  *utc = ToCalendar(fields, birth.tv_nsec);
+  return true;
+}
+
+bool SharedAppendFile::SeekToEnd(std::uint64_t* position) {
+  if (!IsOpen()) return false;
+  const off_t end = lseek(static_cast<int>(handle_), 0, SEEK_END);
+  if (end < 0) return false;
+  *position = static_cast<std::uint64_t>(end);
+  return true;
+}
+
+bool SharedAppendFile::Write(const void* data, std::size_t length) {
+  if (!IsOpen()) return false;
+  const auto* bytes = static_cast<const char*>(data);
+  while (length > 0) {
+    const ssize_t written = write(static_cast<int>(handle_), bytes, length);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+void SharedAppendFile::Close() {
+  if (handle_ == kNoDescriptor) return;
+  close(static_cast<int>(handle_));
+  handle_ = kNoDescriptor;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool GetModulePathOf(const void* address, std::wstring* path) {
+  Dl_info info{};
+#if defined(__GLIBC__)
+  link_map* map = nullptr;
+  if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) != 0 &&
+      map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0') {
+    *path = NarrowToWide(map->l_name);
+    return true;
+  }
+#else
+  if (dladdr(address, &info) != 0 && info.dli_fname != nullptr && info.dli_fname[0] == '/') {
+    *path = NarrowToWide(info.dli_fname);
+    return true;
+  }
+#endif
+  // The main program has no name of its own in the loader's list, and in a static link the
+  // executable is the only module there is.
+  return GetExecutablePath(path);
+}
+
+std::string NarrowLogLine(const std::wstring& line) { return WideToNarrow(line); }
+
+void SendToDebugger(const std::string&) {}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+struct FaultGuard {
+  sigjmp_buf resume;
+  std::uint32_t code = 0;
+};
+
+thread_local FaultGuard* tActiveGuard = nullptr;
+
+// One guarded step at a time per process: the handlers are process-wide.
+std::mutex gGuardMutex;
+struct sigaction gPreviousSegv {};
+struct sigaction gPreviousBus {};
+
+void OnFault(int signalNumber, siginfo_t*, void*) {
+  FaultGuard* guard = tActiveGuard;
+  if (guard == nullptr) {
+    // Another thread's fault: hand it back to whoever handled it before; the faulting
+    // instruction runs again and faults into that handler.
+    sigaction(signalNumber, signalNumber == SIGBUS ? &gPreviousBus : &gPreviousSegv, nullptr);
+    return;
+  }
+  tActiveGuard = nullptr;
+  guard->code = signalNumber == SIGBUS ? 0xC0000006u : 0xC0000005u;
+  siglongjmp(guard->resume, 1);
+}
+
+}  // namespace
+
+bool RunFaultGuarded(void (*step)(void* context), void* context, std::uint32_t* faultCode) {
+  std::lock_guard<std::mutex> serialised(gGuardMutex);
+  FaultGuard guard;
+
+  struct sigaction onFault {};
+  onFault.sa_sigaction = OnFault;
+  onFault.sa_flags = SA_SIGINFO;
+  sigemptyset(&onFault.sa_mask);
+  sigaction(SIGSEGV, &onFault, &gPreviousSegv);
+  sigaction(SIGBUS, &onFault, &gPreviousBus);
+  struct Restore {
+    ~Restore() {
+      tActiveGuard = nullptr;
+      sigaction(SIGSEGV, &gPreviousSegv, nullptr);
+      sigaction(SIGBUS, &gPreviousBus, nullptr);
+    }
+  } restore;
+
+  if (sigsetjmp(guard.resume, 1) != 0) {
+    *faultCode = guard.code;
+    return false;
+  }
+  tActiveGuard = &guard;
+  step(context);
+  return true;
+}
+
+}  // namespace uippack::platform

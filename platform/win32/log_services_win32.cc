@@ -1,0 +1,260 @@
+// Log services for Win32.
+#include <shlobj.h>
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace uippack::platform {
+namespace {
+
+// The log works with the classic path limit throughout.
+constexpr DWORD kPathLimit = MAX_PATH;
+// CSIDL_COMMON_APPDATA with CSIDL_FLAG_CREATE: the machine-wide folder, created if missing.
+constexpr int kCommonAppDataCreate = 0x8023;
+
+HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+std::intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+const std::intptr_t kNoMutex = 0;
+const std::intptr_t kNoFile = FromHandle(INVALID_HANDLE_VALUE);
+
+CalendarTime ToCalendar(const SYSTEMTIME& fields) {
+  CalendarTime time;
+  time.year = fields.wYear;
+  time.month = fields.wMonth;
+  time.day = fields.wDay;
+  time.hour = fields.wHour;
+  time.minute = fields.wMinute;
+  time.second = fields.wSecond;
+  time.milliseconds = fields.wMilliseconds;
+  return time;
+}
+
+}  // namespace
+
+CalendarTime LocalTimeNow() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return ToCalendar(now);
+}
+
+CalendarTime UtcTimeNow() {
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  return ToCalendar(now);
+}
+
+unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+unsigned long CurrentThreadId() { return GetCurrentThreadId(); }
+
+// ---------------------------------------------------------------------------------------------
+
+NamedMutexLock::NamedMutexLock() : handle_(kNoMutex) {}
+
+NamedMutexLock::~NamedMutexLock() {
+  if (handle_ == kNoMutex) return;
+  ReleaseMutex(AsHandle(handle_));
+  CloseHandle(AsHandle(handle_));
+}
+
+bool NamedMutexLock::Acquire(const std::wstring& name) {
+  if (handle_ != kNoMutex) return false;
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, name.c_str());
+  if (mutex == nullptr) return false;
+  // An existing mutex is opened without granting ownership; an abandoned one counts as ours.
+  if (GetLastError() == ERROR_ALREADY_EXISTS) WaitForSingleObject(mutex, INFINITE);
+  handle_ = FromHandle(mutex);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool GetCommonAppDataFolder(std::wstring* folder) {
+  wchar_t buffer[kPathLimit] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, kCommonAppDataCreate, nullptr, 0, buffer))) return false;
+  *folder = buffer;
+  return true;
+}
+
+bool GetTempFolder(std::wstring* folder) {
+  wchar_t buffer[kPathLimit] = {};
+  const DWORD length = GetTempPathW(kPathLimit, buffer);
+  if (length == 0 || length >= kPathLimit) return false;
+  folder->assign(buffer, length);
+  return true;
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CreateSharedDirectory(const std::wstring& path) {
+  return CreateDirectoryW(path.c_str(), nullptr) != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+SharedAppendFile::SharedAppendFile() : handle_(kNoFile) {}
+
+SharedAppendFile::~SharedAppendFile() { Close(); }
+
+bool SharedAppendFile::Open(const std::wstring& path) {
+  Close();
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  handle_ = FromHandle(file);
+  return true;
+}
+
+bool SharedAppendFile::IsOpen() const { return handle_ != kNoFile; }
+
+bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
+  if (!IsOpen()) return false;
+  FILETIME created{};
+  if (!GetFileTime(AsHandle(handle_), &created, nullptr, nullptr)) return false;
+  SYSTEMTIME fields{};
+  if (!FileTimeToSystemTime(&created, &fields)) return false;
+  *utc = ToCalendar(fields);
+  return true;
+}
+
+bool SharedAppendFile::SeekToEnd(std::uint64_t* position) {
+  if (!IsOpen()) return false;
+  const DWORD end = SetFilePointer(AsHandle(handle_), 0, nullptr, FILE_END);
+  if (end == INVALID_SET_FILE_POINTER) return false;
+  *position = end;
+  return true;
+}
+
+bool SharedAppendFile::Write(const void* data, std::size_t length) {
+  if (!IsOpen() || length > MAXDWORD) return false;
+  DWORD written = 0;
+  return WriteFile(AsHandle(handle_), data, static_cast<DWORD>(length), &written, nullptr) != 0 &&
+         written == length;
+}
+
+void SharedAppendFile::Close() {
+  if (handle_ == kNoFile) return;
+  CloseHandle(AsHandle(handle_));
+  handle_ = kNoFile;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool GetModulePathOf(const void* address, std::wstring* path) {
+  MEMORY_BASIC_INFORMATION region{};
+  if (VirtualQuery(address, &region, sizeof region) == 0) return false;
+  // A module's regions all share the allocation base, which is the module's handle.
+  const auto module = static_cast<HMODULE>(region.AllocationBase);
+  wchar_t buffer[kPathLimit] = {};
+  const DWORD length = GetModuleFileNameW(module, buffer, kPathLimit);
+  if (length == 0 || length >= kPathLimit) return false;
+  path->assign(buffer, length);
+  return true;
+}
+
+std::string NarrowLogLine(const std::wstring& line) {
+  // Asked with the terminator, so both sizes count it.
+  const int size = WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  const int converted =
+      WideCharToMultiByte(CP_ACP, 0, line.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+  narrow.resize(converted > 0 ? static_cast<std::size_t>(converted) - 1 : 0);
+  return narrow;
+}
+
+void SendToDebugger(const std::string& text) { OutputDebugStringA(text.c_str()); }
+
+// ---------------------------------------------------------------------------------------------
+
+#if defined(_MSC_VER)
+
+namespace {
+
+int TakeCode(DWORD code, std::uint32_t* faultCode) {
+  *faultCode = code;
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+bool RunFaultGuarded(void (*step)(void* context), void* context, std::uint32_t* faultCode) {
+  __try {
+    step(context);
+  } __except (TakeCode(GetExceptionCode(), faultCode)) {
+    return false;
+  }
+  return true;
+}
+
+#else  // No __try here: a vectored handler redirects the faulting thread back to the guard.
+
+namespace {
+
+struct FaultGuard {
+  void* resume[5] = {};  // the frame __builtin_setjmp records
+  std::uint32_t code = 0;
+};
+
+thread_local FaultGuard* tActiveGuard = nullptr;
+
+[[noreturn]] void ResumeAfterFault() {
+  FaultGuard* guard = tActiveGuard;
+  tActiveGuard = nullptr;
+  __builtin_longjmp(guard->resume, 1);
+}
+
+LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
+  FaultGuard* guard = tActiveGuard;
+  const DWORD code = exception->ExceptionRecord->ExceptionCode;
+  // Only errors of the guarded thread; warnings, notices and C++ throws pass through.
+  constexpr DWORD kSeverityMask = 0xC0000000;
+  if (guard == nullptr || (code & kSeverityMask) != kSeverityMask ||
+      code == EXCEPTION_STACK_OVERFLOW) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  guard->code = code;
+  // Continue in ResumeAfterFault as if it had been called a little below the faulting frame;
+  // it leaves the exception dispatch behind before jumping back to the guard.
+  CONTEXT* registers = exception->ContextRecord;
+#if defined(__x86_64__)
+  registers->Rsp = ((registers->Rsp - 512) & ~DWORD64{15}) - 8;
+  registers->Rip = reinterpret_cast<DWORD64>(&ResumeAfterFault);
+#elif defined(__i386__)
+  registers->Esp = ((registers->Esp - 512) & ~DWORD{15}) - 4;
+  registers->Eip = reinterpret_cast<DWORD>(&ResumeAfterFault);
+#elif defined(__aarch64__)
+  registers->Sp = (registers->Sp - 512) & ~DWORD64{15};
+  registers->Pc = reinterpret_cast<DWORD64>(&ResumeAfterFault);
+#else
+#error "no fault guard for this processor"
+#endif
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+}  // namespace
+
+bool RunFaultGuarded(void (*step)(void* context), void* context, std::uint32_t* faultCode) {
+  FaultGuard guard;
+  struct Registration {
+    PVOID handler = AddVectoredExceptionHandler(1, OnException);
+    ~Registration() {
+      tActiveGuard = nullptr;
+      if (handler != nullptr) RemoveVectoredExceptionHandler(handler);
+    }
+  } registration;
+  if (__builtin_setjmp(guard.resume) != 0) {
+    *faultCode = guard.code;
+    return false;
+  }
+  tActiveGuard = &guard;
+  step(context);
+  return true;
+}
+
+#endif
+
+}  // namespace uippack::platform

@@ -1,0 +1,55 @@
+// Helpers shared by the unit and end-to-end tests (POSIX hosts).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace uippack::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system's temporary folder, removed with everything in it on
+// destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const fs::path& child) const { return path_ / child; }
+
+ private:
+  fs::path path_;
+};
+
+// Creates parent directories as needed.
+void WriteFile(const fs::path& path, const std::string& content);
+std::string ReadFile(const fs::path& path);
+void MakeDirs(const fs::path& path);
+
+struct ProcessResult {
+  int exitStatus = -1;  // the exit code as a shell sees it, or 128 + signal
+  std::string out;      // everything the child wrote to standard output
+  std::string err;      // everything the child wrote to standard error
+};
+
+// Runs argv[0] with the arguments (no shell), in workingDirectory when it is not empty, with
+// extraEnv ("NAME=VALUE") added to the environment, and collects its output.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& workingDirectory = {},
+                         const std::vector<std::string>& extraEnv = {});
+
+// Where the build put uippack and its companion tools (UIPPACK_BIN_DIR, set by ctest).
+fs::path BinDir();
+// The source tree (UIPPACK_SOURCE_DIR, set by ctest).
+fs::path SourceDir();
+
+// Every regular file and directory below root, as "d relative/path" and
+// "f relative/path <size> <crc32>" lines, sorted: a cheap fingerprint of a whole tree.
+std::vector<std::string> TreeListing(const fs::path& root);
+
+// Waits up to timeoutSeconds for the path to vanish (removals run detached); true when gone.
+bool WaitUntilGone(const fs::path& path, double timeoutSeconds = 20.0);
+
+}  // namespace uippack::testing
