@@ -1,12 +1,11 @@
 // The real uippack writes a record for each of the run's four failures, and none for an
-// argument error. Each run uses paths of its own, which is how its records are found in a log
+// argument error. Every run has paths of its own, which is how its record is found in a log
 // that other runs share.
 #include <gtest/gtest.h>
 
 #include <regex>
 #include <string>
 
-#include "log/log_record.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"
 
@@ -15,96 +14,76 @@ namespace {
 
 namespace fs = testing::fs;
 
-class LogDriverTest : public ::testing::Test {
- protected:
-  // Where uippack's log lands: the machine-wide folder when it may be written, else the
-  // temporary folder the run is given.
-  fs::path LogFile() const {
-    std::wstring folder;
-    const fs::path base =
-        platform::GetCommonAppDataFolder(&folder) ? fs::path(platform::WideToNarrow(folder)) : tmp_;
-    return base / "RUNTRAIL" / "RUNTRAIL_uippack.log";
-  }
+// The machine-wide folder when this user may write there, else the run's temporary folder.
+fs::path LogFileFor(const fs::path& tmp) {
+  std::wstring folder;
+  const fs::path base =
+      platform::GetCommonAppDataFolder(&folder) ? fs::path(platform::WideToNarrow(folder)) : tmp;
+  return base / "RUNTRAIL" / "RUNTRAIL_uippack.log";
+}
 
-  int Run(const std::string& option, const fs::path& source, const fs::path& destination) {
-    const auto result = testing::RunProcess(
-        {(testing::BinDir() / "uippack").string(), option, source.string(), destination.string()},
-        dir_.path(), {"TMPDIR=" + tmp_.string()});
-    return result.exitStatus;
-  }
+TEST(LogDriverTest, EachFailureOfARunLeavesOneRecord) {
+  enum Source { kEmpty, kPackage, kContainer };
+  struct Case {
+    const char* option;
+    Source source;
+    bool destinationInside;  // refused by the pipeline: the destination lies in the source
+    std::string message;     // with <src> and <dst> for the paths
+  };
+  const Case cases[] = {
+      {"-p", kEmpty, false,
+       "No valid uip files found in path = <src>.\nA Valid UIP Path must include each of the "
+       "following files:\n\t\t\t\t\t\t \t\t\t\t1.layout folder\n\t\t\t\t2.res folder\n"
+       "\t\t\t\t3.nametable.cfg\n\t\t\t\t4.package.cfg\n"},
+      {"-P", kPackage, true, "Pack error,source path = <src>, destination path = <dst>"},
+      {"-u", kEmpty, false, "No valid uip files found in path = <src>."},
+      {"-u", kContainer, true, "Unpack error,source path = <src>, destination path = <dst>"},
+  };
+  const std::regex prefix(
+      R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\t\[uippack\]\t\[\d+\]\t\[\d+\]\t)"
+      R"(\[0x00021078\]\t\[Thu May 20 15:07:02 2010\]\t)");
 
-  std::string LogContent() const {
-    return fs::exists(LogFile()) ? testing::ReadFile(LogFile()) : std::string();
-  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    testing::TempDir dir;
+    const fs::path tmp = dir / "tmp";
+    const fs::path source = dir / "source";
+    const fs::path destination = c.destinationInside ? source / "out" : dir / "destination";
+    testing::MakeDirs(tmp);
+    testing::MakeDirs(source);
+    if (c.source == kPackage) {
+      for (const char* d : {"layout", "res"}) testing::MakeDirs(source / d);
+      for (const char* f : {"nametable.cfg", "package.cfg"}) testing::WriteFile(source / f, "");
+    } else if (c.source == kContainer) {
+      testing::WriteFile(source / "layout.uip", "");
+    }
 
-  // The one record whose message is exactly `message`, with a well-formed prefix.
-  void ExpectOneRecord(const std::string& message) const {
-    const std::string content = LogContent();
+    const auto run = testing::RunProcess(
+        {(testing::BinDir() / "uippack").string(), c.option, source.string(), destination.string()},
+        dir.path(), {"TMPDIR=" + tmp.string()});
+    ASSERT_EQ(run.exitStatus, 255) << run.err;  // -1
+
+    std::string message = c.message;
+    message.replace(message.find("<src>"), 5, source.string());
+    if (const auto at = message.find("<dst>"); at != std::string::npos) {
+      message.replace(at, 5, destination.string());
+    }
+    const std::string content = testing::ReadFile(LogFileFor(tmp));
     const std::string needle = "\t" + message + "\r\n";
     const auto at = content.find(needle);
-    ASSERT_NE(at, std::string::npos) << "no record: " << message;
-    EXPECT_EQ(content.find(needle, at + 1), std::string::npos) << "two records: " << message;
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(content.find(needle, at + 1), std::string::npos);
     const auto lineEnd = content.rfind("\r\n", at);
     const auto start = lineEnd == std::string::npos ? 0 : lineEnd + 2;
-    const std::string prefix = content.substr(start, at + 1 - start);
-    static const std::regex kPrefix(
-        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\t\[uippack\]\t\[\d+\]\t\[\d+\]\t)"
-        R"(\[0x00021078\]\t\[Thu May 20 15:07:02 2010\]\t)");
-    EXPECT_TRUE(std::regex_match(prefix, kPrefix)) << prefix;
+    EXPECT_TRUE(std::regex_match(content.substr(start, at + 1 - start), prefix));
+
+    // An unknown option is only printed, whatever the paths.
+    const fs::path unlogged = dir / "unlogged";
+    testing::RunProcess(
+        {(testing::BinDir() / "uippack").string(), "-x", unlogged.string(), destination.string()},
+        dir.path(), {"TMPDIR=" + tmp.string()});
+    EXPECT_EQ(testing::ReadFile(LogFileFor(tmp)).find(unlogged.string()), std::string::npos);
   }
-
-  void MakePackage(const fs::path& root) const {
-    testing::MakeDirs(root / "layout");
-    testing::MakeDirs(root / "res");
-    testing::WriteFile(root / "nametable.cfg", "");
-    testing::WriteFile(root / "package.cfg", "");
-  }
-
-  testing::TempDir dir_;
-  fs::path tmp_ = dir_ / "tmp";
-  fs::path source_ = dir_ / "source";
-  fs::path destination_ = dir_ / "destination";
-
-  void SetUp() override {
-    testing::MakeDirs(tmp_);
-    testing::MakeDirs(source_);
-  }
-};
-
-constexpr int kFailure = 255;  // -1 as the shell sees it
-
-TEST_F(LogDriverTest, RejectedPackSource) {
-  ASSERT_EQ(Run("-p", source_, destination_), kFailure);
-  ExpectOneRecord("No valid uip files found in path = " + source_.string() +
-                  ".\nA Valid UIP Path must include each of the following files:\n"
-                  "\t\t\t\t\t\t \t\t\t\t1.layout folder\n\t\t\t\t2.res folder\n"
-                  "\t\t\t\t3.nametable.cfg\n\t\t\t\t4.package.cfg\n");
-}
-
-TEST_F(LogDriverTest, FailedPackPipeline) {
-  MakePackage(source_);
-  const fs::path inside = source_ / "out";  // refused: the destination lies in the source
-  ASSERT_EQ(Run("-P", source_, inside), kFailure);
-  ExpectOneRecord("Pack error,source path = " + source_.string() +
-                  ", destination path = " + inside.string());
-}
-
-TEST_F(LogDriverTest, RejectedUnpackSource) {
-  ASSERT_EQ(Run("-u", source_, destination_), kFailure);
-  ExpectOneRecord("No valid uip files found in path = " + source_.string() + ".");
-}
-
-TEST_F(LogDriverTest, FailedUnpackPipeline) {
-  testing::WriteFile(source_ / "layout.uip", "");
-  const fs::path inside = source_ / "out";
-  ASSERT_EQ(Run("-u", source_, inside), kFailure);
-  ExpectOneRecord("Unpack error,source path = " + source_.string() +
-                  ", destination path = " + inside.string());
-}
-
-TEST_F(LogDriverTest, ArgumentErrorsAreNotLogged) {
-  ASSERT_EQ(Run("-x", source_, destination_), kFailure);
-  EXPECT_EQ(LogContent().find(source_.string()), std::string::npos);
 }
 
 }  // namespace

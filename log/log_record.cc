@@ -38,12 +38,12 @@ constexpr std::size_t kLargestAttempt = std::size_t{1} << 20;
 void FormatStep(void* context) {
   auto* job = static_cast<MessageJob*>(context);
   AppendWithWideStrings(job->format, &job->wideFormat);
-  // vswprintf gives -1, not a length, when the text does not fit, and leaves the buffer
-  // unspecified; grow until the whole text fits, then keep its beginning.
+  // vswprintf gives -1, not a length, when the text does not fit, and what it leaves in the
+  // buffer is not defined; grow until the whole text fits, then keep its beginning.
   for (std::size_t capacity = kMaxMessage + 1;; capacity *= 2) {
     job->buffer.assign(capacity, L'\0');
     va_list attempt;
-    va_copy(attempt, *job->args);
+    va_copy(attempt, *job->args);  // NOLINT(clang-analyzer-valist.Uninitialized): set by the caller
     const int written =
         std::vswprintf(job->buffer.data(), capacity, job->wideFormat.c_str(), attempt);
     va_end(attempt);
@@ -103,7 +103,7 @@ std::wstring FormatRecordPrefix(const platform::CalendarTime& localTime,
 }
 
 void AppendWithWideStrings(const wchar_t* format, std::wstring* out) {
-  constexpr std::wstring_view kSpecifierParts = L"0123456789$-+ #'.*";
+  constexpr std::wstring_view kConversionParts = L"0123456789$-+ #'.*";
   constexpr std::wstring_view kLengthModifiers = L"hlLqjztIw";
   for (const wchar_t* p = format; *p != L'\0'; ++p) {
     out->push_back(*p);
@@ -111,7 +111,7 @@ void AppendWithWideStrings(const wchar_t* format, std::wstring* out) {
     bool hasLength = false;
     for (++p; *p != L'\0'; ++p) {
       const bool isLength = kLengthModifiers.find(*p) != std::wstring_view::npos;
-      if (!isLength && kSpecifierParts.find(*p) == std::wstring_view::npos) break;
+      if (!isLength && kConversionParts.find(*p) == std::wstring_view::npos) break;
       hasLength = hasLength || isLength;
       out->push_back(*p);
     }

@@ -118,6 +118,29 @@ class ExclusiveFile {
 bool DeleteFileAt(const std::wstring& path);
 
 // ---------------------------------------------------------------------------------------------
+// Whole-file buffers (used by container/ only)
+
+// Memory for a whole archive or container image, released on destruction. Large buffers get
+// the system's large pages where it offers them: an image is touched once from end to end,
+// and page faults, not copying, would otherwise dominate. Data() is null when the memory
+// cannot be had; a size of 0 still gives a usable pointer.
+class FileBuffer {
+ public:
+  explicit FileBuffer(std::size_t size);
+  ~FileBuffer();
+  FileBuffer(const FileBuffer&) = delete;
+  FileBuffer& operator=(const FileBuffer&) = delete;
+
+  std::uint8_t* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
+
+ private:
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t reserved_ = 0;  // what the system handed out, for the release
+};
+
+// ---------------------------------------------------------------------------------------------
 // Processes
 
 enum class RunOutcome {
@@ -228,7 +251,8 @@ void SendToDebugger(const std::string& text);
 // Runs step(context) and reports whether it completed. A memory fault inside it (a structured
 // exception on Windows, SIGSEGV or SIGBUS on POSIX) abandons the step at once and gives false
 // with faultCode set: the exception code, or 0xC0000005 for SIGSEGV and 0xC0000006 for SIGBUS.
-// The step is cut short without unwinding, so it must not own anything that needs cleanup.
+// The step is cut short without unwinding, so it must not own anything that needs cleanup,
+// and it must not run another guarded step.
 bool RunFaultGuarded(void (*step)(void* context), void* context, std::uint32_t* faultCode);
 
 }  // namespace uippack::platform

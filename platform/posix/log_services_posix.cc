@@ -156,7 +156,8 @@ SharedAppendFile::~SharedAppendFile() { Close(); }
 bool SharedAppendFile::Open(const std::wstring& path) {
   Close();
   // O_APPEND keeps every write at the end even if a writer outside our lock has grown the file.
-  const int fd = OpenShared(Narrow(path), O_WRONLY | O_APPEND);
+  // In a world-writable directory a link planted in the log's place is not followed.
+  const int fd = OpenShared(Narrow(path), O_WRONLY | O_APPEND | O_NOFOLLOW);
   if (fd < 0) return false;
   handle_ = fd;
   return true;

@@ -194,29 +194,30 @@ bool RunFaultGuarded(void (*step)(void* context), void* context, std::uint32_t* 
 
 namespace {
 
+// Kept outside any frame: values in the guarded frame may be stale in registers or copies when
+// the jump lands, while this is read afresh.
 struct FaultGuard {
   void* resume[5] = {};  // the frame __builtin_setjmp records
   std::uint32_t code = 0;
+  bool active = false;
 };
 
-thread_local FaultGuard* tActiveGuard = nullptr;
+thread_local FaultGuard tGuard;
 
 [[noreturn]] void ResumeAfterFault() {
-  FaultGuard* guard = tActiveGuard;
-  tActiveGuard = nullptr;
-  __builtin_longjmp(guard->resume, 1);
+  tGuard.active = false;
+  __builtin_longjmp(tGuard.resume, 1);
 }
 
 LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
-  FaultGuard* guard = tActiveGuard;
   const DWORD code = exception->ExceptionRecord->ExceptionCode;
   // Only errors of the guarded thread; warnings, notices and C++ throws pass through.
   constexpr DWORD kSeverityMask = 0xC0000000;
-  if (guard == nullptr || (code & kSeverityMask) != kSeverityMask ||
+  if (!tGuard.active || (code & kSeverityMask) != kSeverityMask ||
       code == EXCEPTION_STACK_OVERFLOW) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  guard->code = code;
+  tGuard.code = code;
   // Continue in ResumeAfterFault as if it had been called a little below the faulting frame;
   // it leaves the exception dispatch behind before jumping back to the guard.
   CONTEXT* registers = exception->ContextRecord;
@@ -238,19 +239,18 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* exception) {
 }  // namespace
 
 bool RunFaultGuarded(void (*step)(void* context), void* context, std::uint32_t* faultCode) {
-  FaultGuard guard;
   struct Registration {
     PVOID handler = AddVectoredExceptionHandler(1, OnException);
     ~Registration() {
-      tActiveGuard = nullptr;
+      tGuard.active = false;
       if (handler != nullptr) RemoveVectoredExceptionHandler(handler);
     }
   } registration;
-  if (__builtin_setjmp(guard.resume) != 0) {
-    *faultCode = guard.code;
+  if (__builtin_setjmp(tGuard.resume) != 0) {
+    *faultCode = tGuard.code;
     return false;
   }
-  tActiveGuard = &guard;
+  tGuard.active = true;
   step(context);
   return true;
 }
