@@ -131,8 +131,10 @@ static fs::path PathFromEnvironment(const char* name, const char* fallback) {
   return fs::path(value != nullptr ? value : fallback);
 }
 
-fs::path BinDir() { return PathFromEnvironment("UIPPACK_BIN_DIR", "build/bin"); }
-fs::path SourceDir() { return PathFromEnvironment("UIPPACK_SOURCE_DIR", "."); }
+fs::path BinDir() { return PathFromEnvironment("UIPPACK_BIN_DIR", UIPPACK_DEFAULT_BIN_DIR); }
+fs::path SourceDir() {
+  return PathFromEnvironment("UIPPACK_SOURCE_DIR", UIPPACK_DEFAULT_SOURCE_DIR);
+}
 
 std::vector<std::string> TreeListing(const fs::path& root) {
   std::vector<std::string> lines;

@@ -40,9 +40,9 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& workingDirectory = {},
                          const std::vector<std::string>& extraEnv = {});
 
-// Where the build put uippack and its companion tools (UIPPACK_BIN_DIR, set by ctest).
+// Where the build put uippack and its companion tools (UIPPACK_BIN_DIR overrides it).
 fs::path BinDir();
-// The source tree (UIPPACK_SOURCE_DIR, set by ctest).
+// The source tree (UIPPACK_SOURCE_DIR overrides it).
 fs::path SourceDir();
 
 // Every regular file and directory below root, as "d relative/path" and

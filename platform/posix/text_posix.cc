@@ -127,7 +127,7 @@ std::wstring CanonicalPath(const std::wstring& path) {
     if (slash == std::wstring::npos || head.size() <= 1) return AbsolutePath(path);
     const std::wstring last = head.substr(slash + 1);
     if (!last.empty() && last != L".") {
-      tail = tail.empty() ? last : last + L"/" + tail;
+      tail.insert(0, tail.empty() ? last : last + L"/");
     }
     head.resize(slash);
   }
