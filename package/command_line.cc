@@ -5,10 +5,12 @@
 namespace uippack {
 namespace {
 
+// Characters no program's argument splitting treats specially. cmd.exe also splits at "," ";"
+// and "=", so those are quoted too.
 bool IsPlainCharacter(wchar_t c) {
   return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
          c == L'/' || c == L'\\' || c == L':' || c == L'.' || c == L'_' || c == L'-' || c == L'+' ||
-         c == L',' || c == L'=' || c == L'~' || c == L'@' || c == L'*';
+         c == L'~' || c == L'@' || c == L'*';
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ TEST(QuotePath, PlainPathsStayAsTheyAre) {
 TEST(QuotePath, AnythingElseIsQuotedSoItStaysOneArgument) {
   EXPECT_EQ(Quote(L"/out/my pkg/layout"), L"\"/out/my pkg/layout\"");
   EXPECT_EQ(Quote(L"/out/a&b;c$(d)'e"), L"\"/out/a&b;c$(d)'e\"");
+  EXPECT_EQ(Quote(L"C:\\o\\c,d"), L"\"C:\\o\\c,d\"");
+  EXPECT_EQ(Quote(L"C:\\o\\e=f"), L"\"C:\\o\\e=f\"");
   EXPECT_EQ(Quote(L"/out/\u4E2D\u6587"), L"\"/out/\u4E2D\u6587\"");
   // A trailing backslash is doubled so it cannot escape the closing quote.
   EXPECT_EQ(Quote(L"C:\\my out\\"), L"\"C:\\my out\\\\\"");

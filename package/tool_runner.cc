@@ -38,6 +38,9 @@ void StartCommand(const CommandBuffer& commandLine) {
   if (!commandLine.startable()) return;
   std::string narrow;
   WideToAnsi(commandLine.text().c_str(), commandLine.text().size(), &narrow);
+  // A character the narrow encoding lacks comes out as a stand-in such as "?", which the
+  // removal commands would read as a wildcard: such a command is not started at all.
+  if (platform::NarrowToWide(narrow) != commandLine.text()) return;
   if (commandHooks != nullptr && commandHooks->start) {
     commandHooks->start(narrow);
     return;

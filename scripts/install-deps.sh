@@ -10,7 +10,8 @@ packages=(
   7zip lua5.4
 )
 if [ "${UIPPACK_WITH_WINDOWS:-1}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev)
+  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev locales procps)
+  command -v npm >/dev/null || packages+=(npm)
 fi
 
 missing=()

@@ -1,0 +1,83 @@
+// Console lines on Windows.
+//
+// A console gets the line as UTF-16 through WriteConsoleW, which shows every script the
+// console's font has, whatever the code page. Redirected output (a file or a pipe) gets UTF-8
+// bytes; UTF-8 rather than the ANSI code page so that no name comes out as "?". Either way
+// every line feed, the closing one and those inside a message, is written as "\r\n", as a
+// text-mode stream writes it. Each line is written on its own, so a character that cannot be
+// shown never silences the lines after it, as the C runtime's wide stream does once a
+// conversion fails.
+#include <windows.h>
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace uippack::platform {
+namespace {
+
+// The text with every "\n" written as "\r\n", and one more "\r\n" at its end.
+std::wstring WithLineEnds(std::wstring_view text) {
+  std::wstring line;
+  line.reserve(text.size() + 8);
+  for (const wchar_t c : text) {
+    if (c == L'\n') line.push_back(L'\r');
+    line.push_back(c);
+  }
+  line += L"\r\n";
+  return line;
+}
+
+bool IsConsole(HANDLE output) {
+  DWORD mode = 0;
+  return GetConsoleMode(output, &mode) != 0;
+}
+
+std::string ToUtf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int length = static_cast<int>(text.size());
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  const int converted =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
+  utf8.resize(converted > 0 ? static_cast<std::size_t>(converted) : 0);
+  return utf8;
+}
+
+}  // namespace
+
+void WriteConsoleLine(std::wstring_view text) {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+
+  if (IsConsole(output)) {
+    const std::wstring line = WithLineEnds(text);
+    const wchar_t* at = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+      DWORD written = 0;
+      const DWORD chunk = static_cast<DWORD>(left < 16384 ? left : 16384);
+      if (!WriteConsoleW(output, at, chunk, &written, nullptr) || written == 0) return;
+      at += written;
+      left -= written;
+    }
+    return;
+  }
+
+  const std::string line = ToUtf8(WithLineEnds(text));
+  const char* at = line.data();
+  std::size_t left = line.size();
+  while (left > 0) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(left < 65536 ? left : 65536);
+    // A closed or broken output must not stop the run.
+    if (!WriteFile(output, at, chunk, &written, nullptr) || written == 0) return;
+    at += written;
+    left -= written;
+  }
+  // Pipes and files take the bytes at once; nothing of ours is buffered to flush.
+}
+
+}  // namespace uippack::platform

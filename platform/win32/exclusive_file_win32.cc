@@ -1,0 +1,145 @@
+// ExclusiveFile, DeleteFileAt and FileBuffer on Windows. Share mode 0 keeps every other opener
+// out, in this process or another, until the handle is closed.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "platform/platform.h"
+#include "platform/win32/unique_handle.h"
+
+namespace uippack::platform {
+namespace {
+
+const std::intptr_t kClosed = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+
+HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+std::intptr_t OpenExclusive(const std::wstring& path, DWORD access, DWORD disposition) {
+  UniqueHandle file(
+      CreateFileW(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return kClosed;
+  // A directory or a device is not an archive; CreateFileW opens neither without extra flags,
+  // but a named pipe or a console would open.
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) return kClosed;
+  return reinterpret_cast<std::intptr_t>(file.Release());
+}
+
+// ReadFile and WriteFile move at most a DWORD per call.
+constexpr std::size_t kLargestTransfer = 0x40000000;
+
+}  // namespace
+
+ExclusiveFile::ExclusiveFile() : handle_(kClosed) {}
+
+ExclusiveFile::~ExclusiveFile() { Close(); }
+
+ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, kClosed)) {}
+
+ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kClosed);
+  }
+  return *this;
+}
+
+ExclusiveFile ExclusiveFile::OpenForReading(const std::wstring& path) {
+  ExclusiveFile file;
+  file.handle_ = OpenExclusive(path, GENERIC_READ, OPEN_EXISTING);
+  return file;
+}
+
+ExclusiveFile ExclusiveFile::CreateForWriting(const std::wstring& path) {
+  ExclusiveFile file;
+  file.handle_ = OpenExclusive(path, GENERIC_WRITE, CREATE_ALWAYS);
+  return file;
+}
+
+bool ExclusiveFile::IsOpen() const { return handle_ != kClosed; }
+
+bool ExclusiveFile::GetSize(std::uint64_t* size) const {
+  if (!IsOpen()) return false;
+  DWORD high = 0;
+  const DWORD low = GetFileSize(AsHandle(handle_), &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+  *size = (static_cast<std::uint64_t>(high) << 32) | low;
+  return true;
+}
+
+bool ExclusiveFile::Read(void* buffer, std::size_t length) {
+  if (!IsOpen()) return false;
+  auto* at = static_cast<char*>(buffer);
+  while (length > 0) {
+    const DWORD chunk = static_cast<DWORD>(length < kLargestTransfer ? length : kLargestTransfer);
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(handle_), at, chunk, &got, nullptr) || got == 0) return false;
+    at += got;
+    length -= got;
+  }
+  return true;
+}
+
+bool ExclusiveFile::Write(const void* data, std::size_t length) {
+  if (!IsOpen()) return false;
+  const auto* at = static_cast<const char*>(data);
+  while (length > 0) {
+    const DWORD chunk = static_cast<DWORD>(length < kLargestTransfer ? length : kLargestTransfer);
+    DWORD put = 0;
+    if (!WriteFile(AsHandle(handle_), at, chunk, &put, nullptr) || put == 0) return false;
+    at += put;
+    length -= put;
+  }
+  return true;
+}
+
+bool ExclusiveFile::Flush() { return IsOpen() && FlushFileBuffers(AsHandle(handle_)) != 0; }
+
+void ExclusiveFile::Close() {
+  if (!IsOpen()) return;
+  CloseHandle(AsHandle(handle_));
+  handle_ = kClosed;
+}
+
+bool DeleteFileAt(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+// Small buffers come from the heap. Large ones are committed pages straight from VirtualAlloc,
+// on large pages when the account holds the right to lock memory (the call fails otherwise and
+// ordinary pages are taken); VirtualFree hands every page back at once.
+FileBuffer::FileBuffer(std::size_t size) {
+  constexpr std::size_t kLargeBuffer = std::size_t{2} << 20;
+  if (size < kLargeBuffer) {
+    data_ = new (std::nothrow) std::uint8_t[std::max<std::size_t>(size, 1)];
+    if (data_ != nullptr) size_ = size;
+    return;  // reserved_ stays 0: heap memory
+  }
+  const std::size_t largePage = GetLargePageMinimum();
+  void* base = nullptr;
+  std::size_t reserved = 0;
+  if (largePage > 0 && size <= SIZE_MAX - largePage) {
+    reserved = (size + largePage - 1) / largePage * largePage;
+    base =
+        VirtualAlloc(nullptr, reserved, MEM_RESERVE | MEM_COMMIT | MEM_LARGE_PAGES, PAGE_READWRITE);
+  }
+  if (base == nullptr) {
+    reserved = size;
+    base = VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  }
+  if (base == nullptr) return;
+  data_ = static_cast<std::uint8_t*>(base);
+  size_ = size;
+  reserved_ = reserved;
+}
+
+FileBuffer::~FileBuffer() {
+  if (reserved_ > 0) {
+    VirtualFree(data_, 0, MEM_RELEASE);
+  } else {
+    delete[] data_;
+  }
+}
+
+}  // namespace uippack::platform

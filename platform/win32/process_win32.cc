@@ -1,0 +1,52 @@
+// Child processes on Windows: CreateProcessW for the awaited tools, WinExec for the detached
+// removals, as the tool was designed.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/win32/unique_handle.h"
+
+namespace uippack::platform {
+
+RunOutcome RunProcessAndWait(const std::wstring& commandLine) {
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process;
+  ZeroMemory(&process, sizeof process);
+  // CreateProcessW may write into the command line, so it gets its own writable copy.
+  std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+  writable.push_back(L'\0');
+  // No application name: the program is the command line's first word. No inherited handles,
+  // no creation flags: a console tool shares this console.
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return RunOutcome::StartFailed;
+  }
+  const UniqueHandle child(process.hProcess);
+  const UniqueHandle thread(process.hThread);
+  return WaitForSingleObject(child.Get(), INFINITE) == WAIT_OBJECT_0 ? RunOutcome::Completed
+                                                                     : RunOutcome::WaitFailed;
+}
+
+void StartProcessDetached(const std::string& narrowCommandLine) {
+  // "?" and "*" are never part of a Windows file name, but "?" is what a name becomes when the
+  // ANSI code page lacks its characters, and both are wildcards to del (and to Wine's rd): such
+  // a removal could reach every name the pattern matches. It is not started.
+  if (narrowCommandLine.find_first_of("?*") != std::string::npos) return;
+  // WinExec keeps no handle of the child: nothing to wait for or to close.
+  WinExec(narrowCommandLine.c_str(), SW_SHOW);
+}
+
+bool GetExecutablePath(std::wstring* path) {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  // A full buffer means the path was cut.
+  if (length == 0 || length >= MAX_PATH) return false;
+  path->assign(buffer, length);
+  return true;
+}
+
+}  // namespace uippack::platform

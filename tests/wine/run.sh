@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# The Windows build and its tests under Wine, in one command: prepares the test bed (installing
+# what is missing), cross-builds the win64 preset, and runs its tests.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+tests/wine/setup.sh build/win64
+cmake --preset win64
+cmake --build --preset win64
+ctest --preset win64

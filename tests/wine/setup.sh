@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Prepares the Windows test bed in the build tree, as a Windows user would have it:
+#   BUILD/wine/prefix   a fresh 64-bit Wine prefix (Wine's own cmd.exe, xcopy, rd, del)
+#   BUILD/bin/7z.exe    the real 7-Zip for Windows (7za.exe from the npm package 7zip-bin)
+#   BUILD/bin/luac.exe  the real Lua 5.4 compiler, built with mingw-w64 from Debian's lua5.4
+# and the Unix locale zh_CN.UTF-8, with which Wine runs a Chinese Windows (code page 936).
+# BUILD defaults to build/win64. Installs missing Debian packages first (as root, or through
+# sudo). A second run only checks what is there. Nothing here is committed.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$(mkdir -p "${1:-$root/build/win64}" && cd "${1:-$root/build/win64}" && pwd)"
+work="$build/wine"
+mkdir -p "$work" "$build/bin"
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+
+# --- Debian packages -----------------------------------------------------------------------
+# wine64 runs 64-bit programs in a 64-bit prefix; wine32:i386 is not needed for them.
+packages=(wine wine64 g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev cmake ninja-build locales
+  7zip lua5.4 procps)
+command -v npm >/dev/null || packages+=(npm)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  $sudo apt-get update -qq || echo "setup: apt-get update reported errors, going on" >&2
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# --- Chinese locale ------------------------------------------------------------------------
+# Wine takes the Windows code page from the Unix locale, and reads the arguments in its
+# character set: the locale must exist for both to be right.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8'; then
+  echo "setup: generating the locale zh_CN.UTF-8"
+  $sudo localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+fi
+
+# --- Wine prefix ---------------------------------------------------------------------------
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
+# No menu entries in the home directory, no Mono or Gecko installers: none of it is needed.
+export WINEDLLOVERRIDES="winemenubuilder.exe,mscoree,mshtml=d"
+if [ ! -f "$WINEPREFIX/.uippack-ready" ]; then
+  echo "setup: creating the Wine prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  # wineboot reports a missing syswow64 rundll32.exe: that is the 32-bit half, not needed here.
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  [ -f "$WINEPREFIX/drive_c/windows/system32/cmd.exe" ] || {
+    echo "setup: wineboot did not create the prefix" >&2
+    exit 1
+  }
+  touch "$WINEPREFIX/.uippack-ready"
+fi
+
+# --- 7z.exe --------------------------------------------------------------------------------
+if [ ! -f "$build/bin/7z.exe" ]; then
+  echo "setup: fetching 7-Zip for Windows (npm package 7zip-bin)"
+  scratch="$(mktemp -d)"
+  trap 'rm -rf "$scratch"' EXIT
+  (cd "$scratch" && npm pack --silent 7zip-bin >/dev/null && tar -xzf 7zip-bin-*.tgz package/win/x64/7za.exe)
+  cp "$scratch/package/win/x64/7za.exe" "$build/bin/7z.exe.part"
+  mv "$build/bin/7z.exe.part" "$build/bin/7z.exe"
+fi
+
+# --- luac.exe ------------------------------------------------------------------------------
+if [ ! -f "$build/bin/luac.exe" ]; then
+  lua_source="$(find "$work/lua-source" -maxdepth 1 -type d -name 'lua5.4-*' 2>/dev/null | head -n 1 || true)"
+  if [ -z "$lua_source" ]; then
+    # apt-get source needs a deb-src entry. Without one, add source entries for the Debian
+    # archives this machine already uses (same addresses, suites and keys).
+    # shellcheck disable=SC2016 # apt's own format field, not a shell expansion
+    if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx Sources; then
+      echo "setup: adding deb-src entries beside the Debian archives in /etc/apt"
+      # Every Debian archive stanza (deb822 form) again, with its type changed to deb-src,
+      # and every Debian line of the one-line form.
+      stanzas="$(for file in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] || continue
+        awk 'BEGIN { RS = ""; ORS = "\n\n" }
+             /debian-archive-keyring/ && /(^|\n)Types:[^\n]*deb/ {
+               gsub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' "$file"
+      done)"
+      lines="$(for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$file" ] || continue
+        sed -n 's/^deb \(.*debian.*\)$/deb-src \1/p' "$file"
+      done)"
+      [ -z "$stanzas" ] || echo "$stanzas" | $sudo tee /etc/apt/sources.list.d/uippack-deb-src.sources >/dev/null
+      [ -z "$lines" ] || echo "$lines" | $sudo tee /etc/apt/sources.list.d/uippack-deb-src.list >/dev/null
+    fi
+    rm -rf "$work/lua-source"
+    mkdir -p "$work/lua-source"
+    echo "setup: fetching the lua5.4 source package"
+    if ! (cd "$work/lua-source" && apt-get source lua5.4) >"$work/lua-source.log" 2>&1; then
+      # The source index may be missing or old: refresh it once. A mirror that is out of step
+      # for some other index must not stop us; apt-get source tells if it still fails.
+      $sudo apt-get update -qq || echo "setup: apt-get update reported errors, going on" >&2
+      if ! (cd "$work/lua-source" && apt-get source lua5.4) >"$work/lua-source.log" 2>&1; then
+        cat "$work/lua-source.log" >&2
+        exit 1
+      fi
+    fi
+    lua_source="$(find "$work/lua-source" -maxdepth 1 -type d -name 'lua5.4-*' | head -n 1)"
+    [ -n "$lua_source" ] || {
+      echo "setup: apt-get source lua5.4 gave no source tree" >&2
+      exit 1
+    }
+  fi
+  echo "setup: building luac.exe from $lua_source"
+  objects="$work/lua-objects"
+  rm -rf "$objects"
+  mkdir -p "$objects"
+  # luac is the compiler's main plus the core and the standard libraries; lua.c is the
+  # interpreter's main and stays out.
+  for source in "$lua_source"/src/*.c; do
+    case "$(basename "$source")" in lua.c | onelua.c) continue ;; esac
+    x86_64-w64-mingw32-gcc -std=gnu99 -O2 -DLUA_COMPAT_5_3 -c "$source" \
+      -o "$objects/$(basename "$source" .c).o" &
+    [ "$(jobs -r | wc -l)" -lt 2 ] || wait -n
+  done
+  wait
+  x86_64-w64-mingw32-gcc -static -s -o "$build/bin/luac.exe.part" "$objects"/*.o
+  mv "$build/bin/luac.exe.part" "$build/bin/luac.exe"
+fi
+
+echo "setup: ready (prefix $WINEPREFIX, tools in $build/bin)"
