@@ -136,8 +136,9 @@ bool IsValidContainerImage(const std::uint8_t* image, std::size_t size) {
   const ContainerHeader header = LoadContainerHeader(image);
   if (header.magic != kContainerMagic) return false;
   const std::uint32_t checksum =
-      header.dataOffset < size ? PayloadChecksum(image + header.dataOffset, size - header.dataOffset)
-                               : 0;
+      header.dataOffset < size
+          ? PayloadChecksum(image + header.dataOffset, size - header.dataOffset)
+          : 0;
   return checksum == header.checksum;
 }
 

@@ -22,14 +22,14 @@ inline constexpr std::array<std::uint8_t, 7> kContainerTag = {'b', 'r', 'i', 'v'
 
 // The header's fields, unmasked. Bytes no field covers are spaces on disk and are not kept.
 struct ContainerHeader {
-  std::array<std::uint8_t, 10> magic{};    // offset 0
-  std::uint16_t version = 0;               // offset 10
-  std::array<std::uint8_t, 7> tag{};       // offset 12
-  std::uint32_t dataOffset = 0;            // offset 32
-  std::uint32_t payloadSize = 0;           // offset 36
-  std::uint32_t checksum = 0;              // offset 40
-  std::uint32_t blockCount = 0;            // offset 44
-  std::uint32_t blockSize = 0;             // offset 48
+  std::array<std::uint8_t, 10> magic{};  // offset 0
+  std::uint16_t version = 0;             // offset 10
+  std::array<std::uint8_t, 7> tag{};     // offset 12
+  std::uint32_t dataOffset = 0;          // offset 32
+  std::uint32_t payloadSize = 0;         // offset 36
+  std::uint32_t checksum = 0;            // offset 40
+  std::uint32_t blockCount = 0;          // offset 44
+  std::uint32_t blockSize = 0;           // offset 48
 };
 
 // Header byte k is stored XORed with this. Byte arithmetic: only the low 8 bits count.

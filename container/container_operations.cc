@@ -3,8 +3,7 @@
 // flushed before it is closed. Every failure is a plain 0; the RAII holders close the files
 // and free the buffers on every way out.
 #include <cstdint>
-#include <memory>
-#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,20 +15,25 @@ namespace uippack {
 namespace {
 
 using platform::ExclusiveFile;
+using platform::FileBuffer;
 
-using Buffer = std::unique_ptr<std::uint8_t[]>;
-
-// Memory that cannot be had is a failure of the operation, not an exception.
-Buffer Allocate(std::size_t size) { return Buffer(new (std::nothrow) std::uint8_t[size]); }
-
-// Reads the whole of an open file. Files of 4 GiB or more are refused: the format counts
-// lengths in 32 bits.
-bool ReadWholeFile(ExclusiveFile& file, Buffer* image, std::size_t* size) {
+// Reads the whole of an open file into *image. Files of 4 GiB or more are refused: the format
+// counts lengths in 32 bits. Memory that cannot be had is a failure like any other.
+bool ReadWholeFile(ExclusiveFile& file, std::optional<FileBuffer>* image) {
   std::uint64_t length = 0;
   if (!file.GetSize(&length) || length > kMaxContainerFileSize) return false;
-  *size = static_cast<std::size_t>(length);
-  *image = Allocate(*size);
-  return *image != nullptr && file.Read(image->get(), *size);
+  image->emplace(static_cast<std::size_t>(length));
+  return (*image)->Data() != nullptr && file.Read((*image)->Data(), (*image)->Size());
+}
+
+// Opens, reads and checks a container; the file stays held in *file. The unwrap decodes the
+// very bytes checked here: one read of the container, and no moment between the check and
+// the use in which the file could change.
+bool ReadValidContainer(const std::wstring& path, ExclusiveFile* file,
+                        std::optional<FileBuffer>* image) {
+  *file = ExclusiveFile::OpenForReading(path);
+  return file->IsOpen() && ReadWholeFile(*file, image) &&
+         IsValidContainerImage((*image)->Data(), (*image)->Size());
 }
 
 // The stem of path ends at the last occurrence of suffix (case-sensitive); whatever follows
@@ -40,18 +44,6 @@ bool ReplaceLastSuffix(const std::wstring& path, std::wstring_view suffix,
   if (stemEnd == std::wstring::npos) return false;
   *result = path.substr(0, stemEnd);
   result->append(replacement);
-  return true;
-}
-
-// "-uip" in any letter case. Only ASCII letters fold, as in the C locale.
-bool IsDeleteArchiveMode(const std::wstring& mode) {
-  constexpr std::wstring_view kMode = L"-uip";
-  if (mode.size() != kMode.size()) return false;
-  for (std::size_t i = 0; i < mode.size(); ++i) {
-    wchar_t c = mode[i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (c != kMode[i]) return false;
-  }
   return true;
 }
 
@@ -74,58 +66,50 @@ int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
 
   // The archive is read behind room for the header and scrambled where it lies, so the one
   // buffer is the finished container: no second copy, one write.
-  const std::size_t imageSize = kContainerHeaderSize + payloadSize;
-  Buffer image = Allocate(imageSize);
-  if (image == nullptr || !archive.Read(image.get() + kContainerHeaderSize, payloadSize)) return 0;
-  EncodeContainerImage(image.get(), payloadSize, blockFactor);
+  FileBuffer image(kContainerHeaderSize + payloadSize);
+  if (image.Data() == nullptr) return 0;
+  std::uint8_t* payload = image.Data() + kContainerHeaderSize;
+  if (!archive.Read(payload, payloadSize)) return 0;
+  EncodeContainerImage(image.Data(), payloadSize, blockFactor);
   archive.Close();  // closed before it may be deleted
 
-  const bool deleteArchive = IsDeleteArchiveMode(modeOption);
+  const bool deleteArchive = IsUipModeOption(modeOption);
   if (deleteArchive && !platform::DeleteFileAt(zipPath)) return 0;
-  if (container.Write(image.get(), imageSize) && container.Flush()) return 1;
+  if (container.Write(image.Data(), image.Size()) && container.Flush()) return 1;
 
   // The archive is already gone and its only copy is in memory: put it back where it was
   // rather than lose it with the container that could not be written.
   if (deleteArchive) {
-    ScrambleBlocks(image.get() + kContainerHeaderSize, payloadSize, blockFactor * 256);
+    ScrambleBlocks(payload, payloadSize, blockFactor * 256);
     ExclusiveFile restored = ExclusiveFile::CreateForWriting(zipPath);
-    if (restored.IsOpen() && restored.Write(image.get() + kContainerHeaderSize, payloadSize)) {
-      restored.Flush();
-    }
+    if (restored.Write(payload, payloadSize)) restored.Flush();
   }
   return 0;
 }
 
 int PackageBuilder::VerifyContainer(const std::wstring& containerPath) {
-  ExclusiveFile file = ExclusiveFile::OpenForReading(containerPath);
-  if (!file.IsOpen()) return 0;
-  Buffer image;
-  std::size_t size = 0;
-  if (!ReadWholeFile(file, &image, &size)) return 0;
-  return IsValidContainerImage(image.get(), size) ? 1 : 0;
+  ExclusiveFile file;
+  std::optional<FileBuffer> image;
+  return ReadValidContainer(containerPath, &file, &image) ? 1 : 0;
 }
 
 int PackageBuilder::UnwrapContainerToZip(const std::wstring& containerPath) {
   std::wstring archivePath;
   if (!ReplaceLastSuffix(containerPath, L".uip", L".zip", &archivePath)) return 0;
-  // Verified before anything is opened, so an invalid container creates no archive.
-  if (VerifyContainer(containerPath) != 1) return 0;
-  ExclusiveFile container = ExclusiveFile::OpenForReading(containerPath);
-  if (!container.IsOpen()) return 0;
+  // The same check as VerifyContainer, made before the archive is created, so an invalid or
+  // unreadable container creates nothing.
+  ExclusiveFile container;
+  std::optional<FileBuffer> image;
+  if (!ReadValidContainer(containerPath, &container, &image)) return 0;
   ExclusiveFile archive = ExclusiveFile::CreateForWriting(archivePath);
   if (!archive.IsOpen()) return 0;
 
-  // The archive is unscrambled inside the container image and written from there: the image
-  // is the only buffer, whatever the header claims about block counts.
-  Buffer image;
-  std::size_t size = 0;
+  // Unscrambled inside the container image and written from there: the image is the only
+  // buffer, whatever the header claims about block counts.
   ArchiveSpan span;
-  if (!ReadWholeFile(container, &image, &size) ||
-      !DecodeContainerImage(image.get(), size, &span)) {
-    return 0;
-  }
+  if (!DecodeContainerImage(image->Data(), image->Size(), &span)) return 0;
   container.Close();
-  if (!archive.Write(image.get() + span.offset, span.length)) return 0;
+  if (!archive.Write(image->Data() + span.offset, span.length)) return 0;
   return archive.Flush() ? 1 : 0;
 }
 

@@ -106,7 +106,8 @@ void RemoveWorkDir() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const char* seeds = std::getenv("UIPPACK_FUZZ_WRITE_SEEDS");
-  const char* base = seeds != nullptr ? seeds : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+  const char* base =
+      seeds != nullptr ? seeds : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
   std::string pattern = std::string(base) + "/uippack-fuzz-XXXXXX";
   Check(mkdtemp(pattern.data()) != nullptr, "cannot make a work directory");
   workDir = pattern;
