@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The whole test suite once more under AddressSanitizer and UndefinedBehaviorSanitizer, then
+# clang-tidy with the checks in .clang-tidy (warnings are errors).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cmake --preset sanitize
+cmake --build --preset sanitize
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --preset sanitize
+
+# clang-tidy reads the compile commands of the default build.
+cmake --preset default >/dev/null
+run-clang-tidy-14 -p build -quiet -j "$(nproc)" \
+  '^'"$PWD"'/(app|package|container|log|platform/posix|tools)/'
