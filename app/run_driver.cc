@@ -37,39 +37,42 @@ std::wstring RequiredEntriesText(std::size_t leadingTabs) {
          L"3.nametable.cfg\n" + Tabs(4) + L"4.package.cfg\n";
 }
 
-int RunPack(const std::wstring& sourceArgument, const std::wstring& destinationArgument,
-            const std::wstring& mode) {
+// The verdict of a run that got past the source test: the ok line, or the error line that is
+// also logged. runName is "Pack" or "Unpack".
+int Verdict(int pipelineResult, const std::wstring& runName, const std::wstring& source,
+            const std::wstring& destination) {
+  if (pipelineResult == 1) {
+    platform::WriteConsoleLine(runName + L" all uip files ok!");
+    return kExitSuccess;
+  }
+  platform::WriteConsoleLine(runName + L" error,source path = " + source +
+                             L", destination path = " + destination);
+  const std::wstring logFormat = runName + L" error,source path = %s, destination path = %s";
+  LogWrite(logFormat.c_str(), source.c_str(), destination.c_str());
+  return kExitFailure;
+}
+
+int RunPack(std::wstring source, std::wstring destination, const std::wstring& mode) {
   platform::WriteConsoleLine(L"Start packing uip files, please wait...");
   PackageBuilder builder;
   builder.modeOption = mode;
-  std::wstring source = sourceArgument;
-  std::wstring destination = destinationArgument;
   UseNativeSeparators(&source);
   UseNativeSeparators(&destination);
 
   if (builder.CheckPackSource(source) != 1) {
     platform::WriteConsoleLine(L"No valid uip files found in path = " + source +
                                RequiredEntriesText(22));
-    const std::wstring logFormat = L"No valid uip files found in path = %s" + RequiredEntriesText(6);
+    const std::wstring logFormat =
+        L"No valid uip files found in path = %s" + RequiredEntriesText(6);
     LogWrite(logFormat.c_str(), source.c_str());
     return kExitFailure;
   }
-  if (builder.PackAll(source, destination) == 1) {
-    platform::WriteConsoleLine(L"Pack all uip files ok!");
-    return kExitSuccess;
-  }
-  platform::WriteConsoleLine(L"Pack error,source path = " + source +
-                             L", destination path = " + destination);
-  LogWrite(L"Pack error,source path = %s, destination path = %s", source.c_str(),
-           destination.c_str());
-  return kExitFailure;
+  return Verdict(builder.PackAll(source, destination), L"Pack", source, destination);
 }
 
-int RunUnpack(const std::wstring& sourceArgument, const std::wstring& destinationArgument) {
+int RunUnpack(std::wstring source, std::wstring destination) {
   platform::WriteConsoleLine(L"Start unpacking uip files, please wait...");
   PackageBuilder builder;
-  std::wstring source = sourceArgument;
-  std::wstring destination = destinationArgument;
   UseNativeSeparators(&source);
   UseNativeSeparators(&destination);
 
@@ -78,15 +81,7 @@ int RunUnpack(const std::wstring& sourceArgument, const std::wstring& destinatio
     LogWrite(L"No valid uip files found in path = %s.", source.c_str());
     return kExitFailure;
   }
-  if (builder.UnpackAll(source, destination) == 1) {
-    platform::WriteConsoleLine(L"Unpack all uip files ok!");
-    return kExitSuccess;
-  }
-  platform::WriteConsoleLine(L"Unpack error,source path = " + source +
-                             L", destination path = " + destination);
-  LogWrite(L"Unpack error,source path = %s, destination path = %s", source.c_str(),
-           destination.c_str());
-  return kExitFailure;
+  return Verdict(builder.UnpackAll(source, destination), L"Unpack", source, destination);
 }
 
 }  // namespace
