@@ -23,7 +23,8 @@ bool QuotePathForCommandLine(std::wstring_view path, bool readByArchiver, std::w
   if (readByArchiver) {
     // 7-Zip expands * and ? itself; only the pattern's own final "*" may be a wildcard.
     std::wstring_view body = path;
-    if (body.size() >= 2 && body.back() == L'*' && body[body.size() - 2] == platform::kPathSeparator) {
+    if (body.size() >= 2 && body.back() == L'*' &&
+        body[body.size() - 2] == platform::kPathSeparator) {
       body.remove_suffix(1);
     }
     if (body.find_first_of(L"*?") != std::wstring_view::npos) return false;
@@ -51,7 +52,8 @@ bool QuotePathForCommandLine(std::wstring_view path, bool readByArchiver, std::w
 }
 
 CommandBuffer::CommandBuffer(std::wstring_view commandTemplate,
-                             std::initializer_list<CommandArgument> arguments, std::size_t capacity) {
+                             std::initializer_list<CommandArgument> arguments,
+                             std::size_t capacity) {
   auto next = arguments.begin();
   for (std::size_t i = 0; i < commandTemplate.size(); ++i) {
     if (commandTemplate[i] != L'%' || i + 1 >= commandTemplate.size() ||

@@ -67,20 +67,21 @@ TEST(CommandBuffer, TooLongOrWithoutToolDirectoryIsNotStartable) {
   EXPECT_FALSE(tooLong.startable());
   EXPECT_NE(tooLong.text().find(longPath), std::wstring::npos);  // still shown whole
 
-  const CommandBuffer copyFits(templates::kCopyTree,
-                               {PathArgument(longPath), PathArgument(L"/d")},
+  const CommandBuffer copyFits(templates::kCopyTree, {PathArgument(longPath), PathArgument(L"/d")},
                                CommandBuffer::kCopyCapacity);
   EXPECT_TRUE(copyFits.startable());
 
   // Exactly at the limit: 511 characters fit in 512, 512 do not.
-  const std::wstring prefix(templates::kRemoveDirectory.substr(0, templates::kRemoveDirectory.size() - 2));
+  const std::wstring prefix(
+      templates::kRemoveDirectory.substr(0, templates::kRemoveDirectory.size() - 2));
   const std::wstring fits = L"/" + std::wstring(511 - prefix.size() - 1, L'b');
   EXPECT_TRUE(CommandBuffer(templates::kRemoveDirectory, {PathArgument(fits)}).startable());
   EXPECT_FALSE(CommandBuffer(templates::kRemoveDirectory, {PathArgument(fits + L"b")}).startable());
 
-  EXPECT_FALSE(CommandBuffer(templates::kCompile,
-                             {ToolDirectoryArgument(L""), PathArgument(L"/a.lua"), PathArgument(L"/a.lua")})
-                   .startable());
+  EXPECT_FALSE(
+      CommandBuffer(templates::kCompile,
+                    {ToolDirectoryArgument(L""), PathArgument(L"/a.lua"), PathArgument(L"/a.lua")})
+          .startable());
 }
 
 }  // namespace

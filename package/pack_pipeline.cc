@@ -29,9 +29,8 @@ int PackageBuilder::CompileScripts() {
     if (!RunToolForItem(preCompile, L"PreCompile ", script)) return 0;
     platform::WriteConsoleLine(L"PreCompile " + script + L" finished!");
 
-    const CommandBuffer compile(
-        templates::kCompile,
-        {ToolDirectoryArgument(toolDirectory), PathArgument(script), PathArgument(script)});
+    const CommandBuffer compile(templates::kCompile, {ToolDirectoryArgument(toolDirectory),
+                                                      PathArgument(script), PathArgument(script)});
     if (!RunToolForItem(compile, L"Compile ", script)) return 0;
     platform::WriteConsoleLine(L"Compile " + script + L" finished!");
   }
@@ -48,9 +47,10 @@ int PackageBuilder::CompressLayoutDirs() {
     if (!directory.empty() && directory.back() == platform::kPathSeparator) directory.pop_back();
     const std::wstring archive = directory + L".zip";
 
-    const CommandBuffer compress(templates::kArchiveLayout,
-                                 {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(archive),
-                                  ArchiverPathArgument(directory + separator + L"*")});
+    const CommandBuffer compress(
+        templates::kArchiveLayout,
+        {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(archive),
+         ArchiverPathArgument(directory + separator + L"*")});
     if (!RunToolForItem(compress, L"Compress ", directory)) return 0;
     if (wrap) WrapZipToContainer(archive);  // a failed wrap does not stop the run
     StartCommand(CommandBuffer(templates::kRemoveDirectory, {PathArgument(directory)}));

@@ -109,8 +109,9 @@ TEST_F(TreeDiscoveryTest, CollectPackItemsOrderAndNames) {
   EXPECT_NE(position(builder_.resourceDirs, a + sep + L"layout" + sep + L"res"), 2);
   std::vector<std::wstring> scripts = builder_.scriptFiles;
   std::sort(scripts.begin(), scripts.end());
-  EXPECT_EQ(scripts, (std::vector<std::wstring>{a + sep + L"layout" + sep + L"main.lua",
-                                                a + sep + L"res" + sep + L"images" + sep + L"y.lua"}));
+  EXPECT_EQ(scripts,
+            (std::vector<std::wstring>{a + sep + L"layout" + sep + L"main.lua",
+                                       a + sep + L"res" + sep + L"images" + sep + L"y.lua"}));
   EXPECT_TRUE(builder_.zipFiles.empty());
   EXPECT_TRUE(builder_.containerFiles.empty());
 }

@@ -18,9 +18,9 @@ const std::string kOptionError = "option error, please use -p for packing and -u
 std::string PackRejection(const std::string& source) {
   return "Start packing uip files, please wait...\n"
          "No valid uip files found in path = " +
-         source +
-         ".\nA Valid UIP Path must include each of the following files:\n" + std::string(22, '\t') +
-         " " + std::string(4, '\t') + "1.layout folder\n\t\t\t\t2.res folder\n\t\t\t\t3.nametable.cfg\n" +
+         source + ".\nA Valid UIP Path must include each of the following files:\n" +
+         std::string(22, '\t') + " " + std::string(4, '\t') +
+         "1.layout folder\n\t\t\t\t2.res folder\n\t\t\t\t3.nametable.cfg\n" +
          "\t\t\t\t4.package.cfg\n\n";
 }
 
@@ -35,8 +35,8 @@ ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd = 
 }
 
 TEST(Driver, TooFewArgumentsPrintOnlyTheirLine) {
-  for (const auto& arguments : std::vector<std::vector<std::string>>{
-           {}, {"-p"}, {"-p", "src"}, {"-x", "src"}}) {
+  for (const auto& arguments :
+       std::vector<std::vector<std::string>>{{}, {"-p"}, {"-p", "src"}, {"-x", "src"}}) {
     const ProcessResult result = Uippack(arguments);
     EXPECT_EQ(result.out, kLessArguments);
     EXPECT_EQ(result.exitStatus, kFailureStatus);
@@ -75,7 +75,8 @@ TEST(Driver, RejectedUnpackSource) {
   WriteFile(temp / "dst/layout.uip", "only the source is tested");
   const auto before = TreeListing(temp.path());
   for (const char* option : {"-u", "-U"}) {
-    const ProcessResult result = Uippack({option, (temp / "src").string(), (temp / "dst").string()});
+    const ProcessResult result =
+        Uippack({option, (temp / "src").string(), (temp / "dst").string()});
     EXPECT_EQ(result.out, UnpackRejection((temp / "src").string()));
     EXPECT_EQ(result.exitStatus, kFailureStatus);
   }

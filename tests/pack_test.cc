@@ -64,8 +64,9 @@ TEST(Pack, PackageBecomesItsShippingForm) {
 
   // The layout archive: deflated, the directory's content at its root, scripts compiled.
   const fs::path layoutZip = out / "layout.zip";
-  EXPECT_EQ(ZipEntries(layoutZip), (Lines{"main.lua Deflate", "screens/", "screens/home.lua Deflate",
-                                          "screens/readme.txt Deflate"}));
+  EXPECT_EQ(ZipEntries(layoutZip),
+            (Lines{"main.lua Deflate", "screens/", "screens/home.lua Deflate",
+                   "screens/readme.txt Deflate"}));
   const fs::path unwrapped = UnwrapCopy(out / "layout.uip", temp / "scratch");
   EXPECT_EQ(ReadFile(unwrapped), ReadFile(layoutZip));
   EXPECT_EQ(RunProcess({(BinDir() / "7z").string(), "t", unwrapped.string()}).exitStatus, 0);
@@ -79,8 +80,8 @@ TEST(Pack, PackageBecomesItsShippingForm) {
 TEST(Pack, CompiledScriptsRunLikeTheirSources) {
   TempDir temp;
   const fs::path demo = SourceDir() / "examples/demo";
-  const ProcessResult result = Uippack({"-p", demo.string(), (temp / "out").string(), "keep-zip"},
-                                       temp.path());
+  const ProcessResult result =
+      Uippack({"-p", demo.string(), (temp / "out").string(), "keep-zip"}, temp.path());
   ASSERT_EQ(result.exitStatus, 0) << result.out;
   ASSERT_TRUE(WaitForRemovals(temp / "out"));
   EXPECT_FALSE(fs::exists(temp / "out/layout.uip"));
@@ -129,9 +130,9 @@ TEST(Pack, ModesDecideBetweenContainerAndArchive) {
     bool container;
     bool archive;
   };
-  for (const Case& c : {Case{{}, true, true}, Case{{"-uip"}, true, false},
-                        Case{{"-UIP"}, true, false}, Case{{"uip"}, false, true},
-                        Case{{"-uipx"}, false, true}}) {
+  for (const Case& c :
+       {Case{{}, true, true}, Case{{"-uip"}, true, false}, Case{{"-UIP"}, true, false},
+        Case{{"uip"}, false, true}, Case{{"-uipx"}, false, true}}) {
     TempDir temp;
     MakePackage(temp / "pkg");
     std::vector<std::string> arguments = {"-p", "pkg", "out"};
@@ -182,10 +183,10 @@ TEST(Pack, MissingArchiverIsAStartFailure) {
   EXPECT_EQ(result.exitStatus, 255);
   const Lines lines = OwnLines(result.out);
   ASSERT_GE(lines.size(), 3u);
-  const std::string expectedStart = "Compress out/layout failed, CreateProcess failed!,cmdline = \"" +
-                                    tools.string() + "/7z\"  a -tzip " +
-                                    (temp / "out/layout.zip").string() + " " +
-                                    (temp / "out/layout/*").string() + " -r -mx=9";
+  const std::string expectedStart =
+      "Compress out/layout failed, CreateProcess failed!,cmdline = \"" + tools.string() +
+      "/7z\"  a -tzip " + (temp / "out/layout.zip").string() + " " +
+      (temp / "out/layout/*").string() + " -r -mx=9";
   EXPECT_EQ(lines[lines.size() - 2], expectedStart);
   EXPECT_EQ(lines.back(), "Pack error,source path = pkg, destination path = out");
   EXPECT_TRUE(IsLua54Bytecode(temp / "out/layout/main.lua"));  // the scripts stay compiled

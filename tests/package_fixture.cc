@@ -13,9 +13,9 @@ ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd) {
 }
 
 std::vector<std::string> OwnLines(const std::string& out) {
-  static const char* const kPrefixes[] = {"Start ",  "PreCompile ", "Compile ",  "Compress ",
-                                          "Decompress ", "Pack ",     "Unpack ",   "No valid ",
-                                          "Refused: "};
+  static const char* const kPrefixes[] = {"Start ",    "PreCompile ", "Compile ",
+                                          "Compress ", "Decompress ", "Pack ",
+                                          "Unpack ",   "No valid ",   "Refused: "};
   std::vector<std::string> lines;
   std::istringstream stream(out);
   std::string line;
@@ -32,7 +32,8 @@ std::vector<std::string> OwnLines(const std::string& out) {
 
 void MakePackage(const fs::path& root) {
   WriteFile(root / "layout/main.lua", "print('main ' .. 6 * 7)\n");
-  WriteFile(root / "layout/screens/home.lua", "local t = {}\nfor i = 1, 3 do t[i] = i end\nprint(#t)\n");
+  WriteFile(root / "layout/screens/home.lua",
+            "local t = {}\nfor i = 1, 3 do t[i] = i end\nprint(#t)\n");
   WriteFile(root / "layout/screens/readme.txt", std::string(200, 'x'));
   WriteFile(root / "res/images/a.png", std::string("\x89PNG\r\n\x1a\n", 8) + "tiny");
   WriteFile(root / "res/images/icons/b.png", "b");
@@ -65,7 +66,8 @@ bool WaitForRemovals(const fs::path& root) {
 }
 
 std::vector<std::string> ZipEntries(const fs::path& zip) {
-  const ProcessResult listing = RunProcess({(BinDir() / "7z").string(), "l", "-slt", "-ba", zip.string()});
+  const ProcessResult listing =
+      RunProcess({(BinDir() / "7z").string(), "l", "-slt", "-ba", zip.string()});
   std::vector<std::string> entries;
   std::istringstream stream(listing.out);
   std::string line, path, method;
@@ -93,7 +95,8 @@ std::vector<std::string> ZipEntries(const fs::path& zip) {
 }
 
 std::string RunLua(const fs::path& script) {
-  const ProcessResult result = RunProcess({"/usr/bin/lua5.4", script.string()}, script.parent_path());
+  const ProcessResult result =
+      RunProcess({"/usr/bin/lua5.4", script.string()}, script.parent_path());
   return result.exitStatus == 0 ? result.out : "<exit " + std::to_string(result.exitStatus) + ">";
 }
 

@@ -37,7 +37,8 @@ struct ProcessResult {
 
 // Runs argv[0] with the arguments (no shell), in workingDirectory when it is not empty, with
 // extraEnv ("NAME=VALUE") added to the environment, and collects its output.
-ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& workingDirectory = {},
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const fs::path& workingDirectory = {},
                          const std::vector<std::string>& extraEnv = {});
 
 // Where the build put uippack and its companion tools (UIPPACK_BIN_DIR overrides it).

@@ -41,8 +41,9 @@ bool DirectoryListing::Next(DirectoryEntry* entry) {
   bool isDirectory = found->d_type == DT_DIR;
   if (found->d_type == DT_UNKNOWN) {
     struct stat info {};
-    isDirectory = fstatat(dirfd(state_->directory), found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                  S_ISDIR(info.st_mode);
+    isDirectory =
+        fstatat(dirfd(state_->directory), found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(info.st_mode);
   }
   entry->isDirectory = isDirectory;
   return true;

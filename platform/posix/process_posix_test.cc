@@ -44,7 +44,8 @@ TEST(Processes, DetachedStartsDoNotPileUpAsZombies) {
     testing::WriteFile(file, "x");
     StartProcessDetached("rm -f \"" + file.string() + "\"");
   }
-  for (int i = 0; i < 50; ++i) EXPECT_TRUE(testing::WaitUntilGone(temp / ("f" + std::to_string(i))));
+  for (int i = 0; i < 50; ++i)
+    EXPECT_TRUE(testing::WaitUntilGone(temp / ("f" + std::to_string(i))));
   // Ended removals are reaped by the next start, so at most that start's own child remains.
   StartProcessDetached("true");
   EXPECT_LE(CountZombieChildren(), 1);
