@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The whole test suite once more under AddressSanitizer and UndefinedBehaviorSanitizer, then
-# clang-tidy with the checks in .clang-tidy (warnings are errors).
+# The formatting, the whole test suite once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then clang-tidy with the checks in .clang-tidy (warnings are
+# errors).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+git ls-files '*.cc' '*.h' | xargs clang-format-14 --dry-run --Werror
 
 cmake --preset sanitize
 cmake --build --preset sanitize
