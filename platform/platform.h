@@ -158,6 +158,11 @@ RunOutcome RunProcessAndWait(const std::wstring& commandLine);
 // never awaited, may outlive this process and leaves no zombie behind.
 void StartProcessDetached(const std::string& narrowCommandLine);
 
+// Set-up before the run. On POSIX a console pipe closed by its reader, or a file size limit
+// reached by a container write, then makes the write fail with an error instead of ending the
+// process midway; the tools inherit this (7-Zip then finishes its archive). Nothing on Windows.
+void PrepareProcess();
+
 // The full path of the running executable; false when it cannot be had or is longer than the
 // platform allows.
 bool GetExecutablePath(std::wstring* path);

@@ -2,6 +2,7 @@
 // program is started directly, so nothing in a path is ever interpreted.
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,8 @@ namespace {
 // argv storage that outlives the pointers handed to exec.
 class ArgumentVector {
  public:
-  explicit ArgumentVector(std::string_view commandLine) : arguments_(SplitCommandLine(commandLine)) {
+  explicit ArgumentVector(std::string_view commandLine)
+      : arguments_(SplitCommandLine(commandLine)) {
     for (auto& argument : arguments_) pointers_.push_back(argument.data());
     pointers_.push_back(nullptr);
   }
@@ -34,6 +36,24 @@ class ArgumentVector {
   std::vector<std::string> arguments_;
   std::vector<char*> pointers_;
 };
+
+// Detached children not reaped yet.
+std::vector<pid_t>& PendingDetached() {
+  static std::vector<pid_t> pending;
+  return pending;
+}
+
+// Reaps the detached children that have ended, without waiting for the others.
+void ReapEndedDetached() {
+  std::erase_if(PendingDetached(), [](pid_t pid) {
+    int status = 0;
+    pid_t reaped;
+    do {
+      reaped = waitpid(pid, &status, WNOHANG);
+    } while (reaped < 0 && errno == EINTR);
+    return reaped != 0;  // ended and reaped, or not ours to wait for any more
+  });
+}
 
 bool WaitForExit(pid_t pid) {
   int status = 0;
@@ -60,16 +80,21 @@ RunOutcome RunProcessAndWait(const std::wstring& commandLine) {
 void StartProcessDetached(const std::string& narrowCommandLine) {
   ArgumentVector arguments(narrowCommandLine);
   if (!arguments.HasProgram()) return;
-  // Two forks: the intermediate child starts the command and exits at once, so the command is
-  // adopted by init, never becomes our zombie, and may outlive this process.
-  const pid_t intermediate = fork();
-  if (intermediate < 0) return;
-  if (intermediate == 0) {
-    pid_t detached = 0;
-    posix_spawnp(&detached, arguments.argv()[0], nullptr, nullptr, arguments.argv(), environ);
-    _exit(0);
+  ReapEndedDetached();
+  // Spawned directly, like the awaited tools, and not through an intermediate fork: a fork
+  // copies this process's page tables and then faults on every page written afterwards, which
+  // on a virtual machine cost more than all the rest of the run's own work. The child is never
+  // waited for; a later start reaps it once it has ended, and init does after this process
+  // has ended.
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, arguments.argv()[0], nullptr, nullptr, arguments.argv(), environ) == 0) {
+    PendingDetached().push_back(pid);
   }
-  WaitForExit(intermediate);
+}
+
+void PrepareProcess() {
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool GetExecutablePath(std::wstring* path) {

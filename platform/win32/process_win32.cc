@@ -40,6 +40,8 @@ void StartProcessDetached(const std::string& narrowCommandLine) {
   WinExec(narrowCommandLine.c_str(), SW_SHOW);
 }
 
+void PrepareProcess() {}
+
 bool GetExecutablePath(std::wstring* path) {
   wchar_t buffer[MAX_PATH] = {};
   const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
