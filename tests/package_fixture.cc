@@ -65,6 +65,22 @@ bool WaitForRemovals(const fs::path& root) {
   return false;
 }
 
+bool WaitForDeletions(const fs::path& root) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    bool pending = false;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      const auto extension = it->path().extension();
+      if (extension == ".zip" || extension == ".uip") pending = true;
+    }
+    if (!pending && !error) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 std::vector<std::string> ZipEntries(const fs::path& zip) {
   const ProcessResult listing =
       RunProcess({(BinDir() / "7z").string(), "l", "-slt", "-ba", zip.string()});

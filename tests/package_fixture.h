@@ -22,6 +22,10 @@ void MakePackage(const fs::path& root);
 // has been removed (the removals run detached).
 bool WaitForRemovals(const fs::path& root);
 
+// Waits until the detached deletions of an unpack run have removed every container and archive
+// below root.
+bool WaitForDeletions(const fs::path& root);
+
 // The entries of a zip as 7-Zip lists them: "path method" for files, "path/" for directories.
 std::vector<std::string> ZipEntries(const fs::path& zip);
 

@@ -15,21 +15,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Waits until the detached deletions have removed every container and archive below root.
-bool WaitForDeletions(const fs::path& root) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    bool pending = false;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-      const auto extension = entry.path().extension();
-      if (entry.is_regular_file() && (extension == ".zip" || extension == ".uip")) pending = true;
-    }
-    if (!pending) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
-
 // The tree listing with scripts reduced to their names: unpacking keeps them compiled.
 Lines ListingWithoutScriptContent(const fs::path& root) {
   Lines lines = TreeListing(root);
