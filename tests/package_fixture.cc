@@ -43,21 +43,19 @@ void MakePackage(const fs::path& root) {
   WriteFile(root / "package.cfg", "name=test\n");
 }
 
-bool WaitForRemovals(const fs::path& root) {
+namespace {
+
+// Polls the tree below root until no entry is still pending (the walk may skip subtrees by
+// disabling recursion), or 30 seconds pass.
+template <typename IsPending>
+bool WaitUntilNothingPending(const fs::path& root, IsPending isPending) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
     bool pending = false;
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(root, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-      if (!it->is_directory(error) || it->is_symlink(error)) continue;
-      const auto name = it->path().filename().string();
-      if (name[0] == '.') {
-        it.disable_recursion_pending();  // never processed, so nothing is removed there
-        continue;
-      }
-      const auto parent = it->path().parent_path().filename().string();
-      if (name == "layout" || (parent == "res" && name[0] != '.')) pending = true;
+      pending = isPending(it) || pending;
     }
     if (!pending && !error) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -65,20 +63,26 @@ bool WaitForRemovals(const fs::path& root) {
   return false;
 }
 
-bool WaitForDeletions(const fs::path& root) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    bool pending = false;
+}  // namespace
+
+bool WaitForRemovals(const fs::path& root) {
+  return WaitUntilNothingPending(root, [](fs::recursive_directory_iterator& it) {
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-      const auto extension = it->path().extension();
-      if (extension == ".zip" || extension == ".uip") pending = true;
+    if (!it->is_directory(error) || it->is_symlink(error)) return false;
+    const auto name = it->path().filename().string();
+    if (name[0] == '.') {
+      it.disable_recursion_pending();  // never processed, so nothing is removed there
+      return false;
     }
-    if (!pending && !error) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+    return name == "layout" || it->path().parent_path().filename() == "res";
+  });
+}
+
+bool WaitForDeletions(const fs::path& root) {
+  return WaitUntilNothingPending(root, [](fs::recursive_directory_iterator& it) {
+    const auto extension = it->path().extension();
+    return extension == ".zip" || extension == ".uip";
+  });
 }
 
 std::vector<std::string> ZipEntries(const fs::path& zip) {
