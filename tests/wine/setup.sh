@@ -18,20 +18,7 @@ sudo=""
 export DEBIAN_FRONTEND=noninteractive
 
 # --- Debian packages -----------------------------------------------------------------------
-# wine64 runs 64-bit programs in a 64-bit prefix; wine32:i386 is not needed for them.
-packages=(wine wine64 g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev cmake ninja-build locales
-  7zip lua5.4 procps)
-command -v npm >/dev/null || packages+=(npm)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
-  $sudo apt-get update -qq || echo "setup: apt-get update reported errors, going on" >&2
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-deps.sh"
 
 # --- Chinese locale ------------------------------------------------------------------------
 # Wine takes the Windows code page from the Unix locale, and reads the arguments in its
@@ -72,26 +59,7 @@ fi
 if [ ! -f "$build/bin/luac.exe" ]; then
   lua_source="$(find "$work/lua-source" -maxdepth 1 -type d -name 'lua5.4-*' 2>/dev/null | head -n 1 || true)"
   if [ -z "$lua_source" ]; then
-    # apt-get source needs a deb-src entry. Without one, add source entries for the Debian
-    # archives this machine already uses (same addresses, suites and keys).
-    # shellcheck disable=SC2016 # apt's own format field, not a shell expansion
-    if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx Sources; then
-      echo "setup: adding deb-src entries beside the Debian archives in /etc/apt"
-      # Every Debian archive stanza (deb822 form) again, with its type changed to deb-src,
-      # and every Debian line of the one-line form.
-      stanzas="$(for file in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$file" ] || continue
-        awk 'BEGIN { RS = ""; ORS = "\n\n" }
-             /debian-archive-keyring/ && /(^|\n)Types:[^\n]*deb/ {
-               gsub(/(^|\n)Types:[^\n]*/, "\nTypes: deb-src"); sub(/^\n/, ""); print }' "$file"
-      done)"
-      lines="$(for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -f "$file" ] || continue
-        sed -n 's/^deb \(.*debian.*\)$/deb-src \1/p' "$file"
-      done)"
-      [ -z "$stanzas" ] || echo "$stanzas" | $sudo tee /etc/apt/sources.list.d/uippack-deb-src.sources >/dev/null
-      [ -z "$lines" ] || echo "$lines" | $sudo tee /etc/apt/sources.list.d/uippack-deb-src.list >/dev/null
-    fi
+    # install-deps.sh has added deb-src entries where there were none.
     rm -rf "$work/lua-source"
     mkdir -p "$work/lua-source"
     echo "setup: fetching the lua5.4 source package"
