@@ -20,14 +20,13 @@
 #include <cstdint>
 #include <limits>
 #include <new>
-#include <utility>
 
 #include "platform/platform.h"
 
 namespace uippack::platform {
 namespace {
 
-constexpr std::intptr_t kClosed = -1;
+constexpr std::intptr_t kClosed = ExclusiveFile::kClosedHandle;
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
@@ -56,21 +55,6 @@ int OpenLocked(const std::wstring& path, int flags) {
 
 }  // namespace
 
-ExclusiveFile::ExclusiveFile() : handle_(kClosed) {}
-
-ExclusiveFile::~ExclusiveFile() { Close(); }
-
-ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)) {}
-
-ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kClosed);
-  }
-  return *this;
-}
-
 ExclusiveFile ExclusiveFile::OpenForReading(const std::wstring& path) {
   ExclusiveFile file;
   file.handle_ = OpenLocked(path, O_RDONLY);
@@ -90,8 +74,6 @@ ExclusiveFile ExclusiveFile::CreateForWriting(const std::wstring& path) {
   file.handle_ = fd;
   return file;
 }
-
-bool ExclusiveFile::IsOpen() const { return handle_ != kClosed; }
 
 bool ExclusiveFile::GetSize(std::uint64_t* size) const {
   struct stat info;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
-#include <utility>
 
 #include "platform/platform.h"
 #include "platform/win32/unique_handle.h"
@@ -13,7 +12,7 @@
 namespace uippack::platform {
 namespace {
 
-const std::intptr_t kClosed = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+constexpr std::intptr_t kClosed = ExclusiveFile::kClosedHandle;
 
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -32,21 +31,6 @@ constexpr std::size_t kLargestTransfer = 0x40000000;
 
 }  // namespace
 
-ExclusiveFile::ExclusiveFile() : handle_(kClosed) {}
-
-ExclusiveFile::~ExclusiveFile() { Close(); }
-
-ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kClosed)) {}
-
-ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kClosed);
-  }
-  return *this;
-}
-
 ExclusiveFile ExclusiveFile::OpenForReading(const std::wstring& path) {
   ExclusiveFile file;
   file.handle_ = OpenExclusive(path, GENERIC_READ, OPEN_EXISTING);
@@ -58,8 +42,6 @@ ExclusiveFile ExclusiveFile::CreateForWriting(const std::wstring& path) {
   file.handle_ = OpenExclusive(path, GENERIC_WRITE, CREATE_ALWAYS);
   return file;
 }
-
-bool ExclusiveFile::IsOpen() const { return handle_ != kClosed; }
 
 bool ExclusiveFile::GetSize(std::uint64_t* size) const {
   if (!IsOpen()) return false;
