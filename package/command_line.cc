@@ -16,19 +16,20 @@ bool IsPlainCharacter(wchar_t c) {
 }  // namespace
 
 bool QuotePathForCommandLine(std::wstring_view path, bool readByArchiver, std::wstring* quoted) {
-#ifdef _WIN32
-  // cmd.exe expands %NAME% even inside quotes, and a quote cannot be escaped for it at all.
-  if (path.find_first_of(L"%\"") != std::wstring_view::npos) return false;
-#endif
-  if (readByArchiver) {
-    // 7-Zip expands * and ? itself; only the pattern's own final "*" may be a wildcard.
-    std::wstring_view body = path;
-    if (body.size() >= 2 && body.back() == L'*' &&
-        body[body.size() - 2] == platform::kPathSeparator) {
-      body.remove_suffix(1);
-    }
-    if (body.find_first_of(L"*?") != std::wstring_view::npos) return false;
+  // Only the archiver pattern's own final "*" may be a wildcard.
+  std::wstring_view body = path;
+  if (readByArchiver && body.size() >= 2 && body.back() == L'*' &&
+      body[body.size() - 2] == platform::kPathSeparator) {
+    body.remove_suffix(1);
   }
+#ifdef _WIN32
+  // cmd.exe expands %NAME% even inside quotes, and a quote cannot be escaped for it at all. No
+  // Windows name holds * or ?, but a name seen through Wine may, and del and rd would take them
+  // as wildcards.
+  if (body.find_first_of(L"%\"*?") != std::wstring_view::npos) return false;
+#endif
+  // 7-Zip expands * and ? itself.
+  if (readByArchiver && body.find_first_of(L"*?") != std::wstring_view::npos) return false;
   bool plain = !path.empty();
   for (const wchar_t c : path) plain = plain && IsPlainCharacter(c);
   if (plain) {

@@ -111,6 +111,9 @@ class ExclusiveFile {
   bool Flush();
   void Close();
 
+  // The closed state: -1 is both the invalid POSIX descriptor and INVALID_HANDLE_VALUE.
+  static constexpr std::intptr_t kClosedHandle = -1;
+
  private:
   std::intptr_t handle_;
 };
@@ -155,7 +158,8 @@ enum class RunOutcome {
 RunOutcome RunProcessAndWait(const std::wstring& commandLine);
 
 // Starts narrowCommandLine (in the system's narrow encoding) and returns at once; the child is
-// never awaited, may outlive this process and leaves no zombie behind.
+// never awaited and may outlive this process. Ended children do not pile up: a later start
+// reaps them, and the system does once this process has ended.
 void StartProcessDetached(const std::string& narrowCommandLine);
 
 // Set-up before the run. On POSIX a console pipe closed by its reader, or a file size limit
@@ -238,6 +242,9 @@ class SharedAppendFile {
   // Writes length bytes at the current position.
   bool Write(const void* data, std::size_t length);
   void Close();
+
+  // The closed state: -1 is both the invalid POSIX descriptor and INVALID_HANDLE_VALUE.
+  static constexpr std::intptr_t kClosedHandle = -1;
 
  private:
   std::intptr_t handle_;

@@ -32,10 +32,6 @@ RunOutcome RunProcessAndWait(const std::wstring& commandLine) {
 }
 
 void StartProcessDetached(const std::string& narrowCommandLine) {
-  // "?" and "*" are never part of a Windows file name, but "?" is what a name becomes when the
-  // ANSI code page lacks its characters, and both are wildcards to del (and to Wine's rd): such
-  // a removal could reach every name the pattern matches. It is not started.
-  if (narrowCommandLine.find_first_of("?*") != std::string::npos) return;
   // WinExec keeps no handle of the child: nothing to wait for or to close.
   WinExec(narrowCommandLine.c_str(), SW_SHOW);
 }
