@@ -109,9 +109,13 @@ void ScrambleBlocks(std::uint8_t* data, std::size_t size, std::uint32_t blockSiz
 }
 
 std::uint32_t PayloadChecksum(const std::uint8_t* data, std::size_t size) {
+  return ContinueChecksum(0, data, size);
+}
+
+std::uint32_t ContinueChecksum(std::uint32_t running, const std::uint8_t* data, std::size_t size) {
   // crc32 takes a 32-bit length; every real payload fits one call.
   constexpr std::size_t kMostPerCall = std::numeric_limits<uInt>::max();
-  uLong crc = crc32(0L, Z_NULL, 0);
+  uLong crc = running;
   do {
     const std::size_t part = std::min(size, kMostPerCall);
     crc = crc32(crc, data, static_cast<uInt>(part));

@@ -60,6 +60,8 @@ void ScrambleBlocks(std::uint8_t* data, std::size_t size, std::uint32_t blockSiz
 
 // CRC-32 of the stored payload, zlib's crc32 from 0. size must stay below 4 GiB.
 std::uint32_t PayloadChecksum(const std::uint8_t* data, std::size_t size);
+// The checksum of what came before (running) followed by data, for a payload read in parts.
+std::uint32_t ContinueChecksum(std::uint32_t running, const std::uint8_t* data, std::size_t size);
 
 // Turns image[104 .. 104 + payloadSize) from archive bytes into a complete container, in place.
 // The caller guarantees payloadSize <= kMaxArchiveSize.

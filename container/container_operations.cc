@@ -2,10 +2,12 @@
 // Each file is held exclusively, read whole with one read and written whole with one write,
 // flushed before it is closed. Every failure is a plain 0; the RAII holders close the files
 // and free the buffers on every way out.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "container/container_format.h"
 #include "package/package_builder.h"
@@ -26,14 +28,50 @@ bool ReadWholeFile(ExclusiveFile& file, std::optional<FileBuffer>* image) {
   return (*image)->Data() != nullptr && file.Read((*image)->Data(), (*image)->Size());
 }
 
-// Opens, reads and checks a container; the file stays held in *file. The unwrap decodes the
-// very bytes checked here: one read of the container, and no moment between the check and
-// the use in which the file could change.
+// Whether the stored checksum matches the bytes from dataOffset to the end of the file, read
+// in bounded parts after the header: a damaged or sparse file is refused without ever being
+// held whole. The file's position is left anywhere.
+bool ChecksumMatches(ExclusiveFile& file, const std::uint8_t* headerBytes,
+                     const ContainerHeader& header, std::uint64_t size) {
+  std::uint32_t crc = 0;
+  std::uint64_t position = kContainerHeaderSize;
+  if (header.dataOffset < kContainerHeaderSize) {
+    crc = ContinueChecksum(crc, headerBytes + header.dataOffset,
+                           kContainerHeaderSize - header.dataOffset);
+  }
+  std::vector<std::uint8_t> part(std::min<std::uint64_t>(size, 1 << 20));
+  while (position < size) {
+    const auto length =
+        static_cast<std::size_t>(std::min<std::uint64_t>(part.size(), size - position));
+    if (!file.Read(part.data(), length)) return false;
+    // Only what lies from dataOffset on counts.
+    const std::uint64_t skip = header.dataOffset > position
+                                   ? std::min<std::uint64_t>(header.dataOffset - position, length)
+                                   : 0;
+    crc = ContinueChecksum(crc, part.data() + skip, length - static_cast<std::size_t>(skip));
+    position += length;
+  }
+  return crc == header.checksum;
+}
+
+// Opens and checks a container, header first: its magic before anything else is read, then
+// its checksum streamed. Only a container that passes is read whole into *image; the file
+// stays held in *file from the check to the use, so no other opener can change it in between.
 bool ReadValidContainer(const std::wstring& path, ExclusiveFile* file,
                         std::optional<FileBuffer>* image) {
   *file = ExclusiveFile::OpenForReading(path);
-  return file->IsOpen() && ReadWholeFile(*file, image) &&
-         IsValidContainerImage((*image)->Data(), (*image)->Size());
+  std::uint64_t size = 0;
+  if (!file->IsOpen() || !file->GetSize(&size) || size < kContainerHeaderSize ||
+      size > kMaxContainerFileSize) {
+    return false;
+  }
+  std::uint8_t headerBytes[kContainerHeaderSize];
+  if (!file->Read(headerBytes, sizeof headerBytes)) return false;
+  const ContainerHeader header = LoadContainerHeader(headerBytes);
+  if (header.magic != kContainerMagic || !ChecksumMatches(*file, headerBytes, header, size)) {
+    return false;
+  }
+  return image == nullptr || (file->Rewind() && ReadWholeFile(*file, image));
 }
 
 // The stem of path ends at the last occurrence of suffix (case-sensitive); whatever follows
@@ -45,6 +83,13 @@ bool ReplaceLastSuffix(const std::wstring& path, std::wstring_view suffix,
   *result = path.substr(0, stemEnd);
   result->append(replacement);
   return true;
+}
+
+// "dir/.layout.zip.wrapping" for "dir/layout.zip".
+std::wstring SetAsidePath(const std::wstring& zipPath) {
+  const auto separator = zipPath.find_last_of(platform::kPathSeparator);
+  const std::size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
+  return zipPath.substr(0, nameStart) + L"." + zipPath.substr(nameStart) + L".wrapping";
 }
 
 }  // namespace
@@ -73,24 +118,25 @@ int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
   EncodeContainerImage(image.Data(), payloadSize, blockFactor);
   archive.Close();  // closed before it may be deleted
 
+  // The mode deletes the archive. It is first only set aside under a hidden name beside it and
+  // deleted once the container is whole, so a failed write (a full disk) cannot lose it.
   const bool deleteArchive = IsUipModeOption(modeOption);
-  if (deleteArchive && !platform::DeleteFileAt(zipPath)) return 0;
-  if (container.Write(image.Data(), image.Size()) && container.Flush()) return 1;
-
-  // The archive is already gone and its only copy is in memory: put it back where it was
-  // rather than lose it with the container that could not be written.
-  if (deleteArchive) {
-    ScrambleBlocks(payload, payloadSize, blockFactor * 256);
-    ExclusiveFile restored = ExclusiveFile::CreateForWriting(zipPath);
-    if (restored.Write(payload, payloadSize)) restored.Flush();
+  const std::wstring setAside = SetAsidePath(zipPath);
+  if (deleteArchive && !platform::MoveFileReplacing(zipPath, setAside)) return 0;
+  if (container.Write(image.Data(), image.Size()) && container.Flush()) {
+    if (deleteArchive) platform::DeleteFileAt(setAside);
+    return 1;
   }
+  // Nothing that could pass for a container stays, and the archive is back where it was.
+  container.Close();
+  platform::DeleteFileAt(containerPath);
+  if (deleteArchive) platform::MoveFileReplacing(setAside, zipPath);
   return 0;
 }
 
 int PackageBuilder::VerifyContainer(const std::wstring& containerPath) {
   ExclusiveFile file;
-  std::optional<FileBuffer> image;
-  return ReadValidContainer(containerPath, &file, &image) ? 1 : 0;
+  return ReadValidContainer(containerPath, &file, nullptr) ? 1 : 0;
 }
 
 int PackageBuilder::UnwrapContainerToZip(const std::wstring& containerPath) {

@@ -233,6 +233,45 @@ TEST_F(ContainerOperations, FailedContainerWriteInModeUipPutsTheArchiveBack) {
   };
   EXPECT_EQ(InChild(limitFileSize, &WrapDeleting, dir / "a.zip"), 0);
   EXPECT_EQ(ReadFile(dir / "a.zip"), archive);
+  EXPECT_EQ(Names(), std::vector<std::string>{"a.zip"});  // no partial container, nothing aside
+}
+
+TEST_F(ContainerOperations, LinksInPlaceOfTheFilesAreNeitherReadNorWrittenThrough) {
+  WriteFile(dir / "outside/a.zip", "archive");
+  ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "outside/a.zip")), 1);
+  const std::string container = ReadFile(dir / "outside/a.uip");
+  WriteFile(dir / "outside/victim", "victim");
+  fs::create_symlink(dir / "outside/victim", dir / "b.uip");
+  fs::create_symlink(dir / "outside/victim", dir / "c.zip");
+  WriteFile(dir / "b.zip", "archive");
+  WriteFile(dir / "c.uip", container);
+  EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "b.zip")), 0);
+  EXPECT_EQ(builder.UnwrapContainerToZip(Wide(dir / "c.uip")), 0);
+  fs::create_symlink(dir / "outside/a.zip", dir / "d.zip");
+  fs::create_symlink(dir / "outside/a.uip", dir / "e.uip");
+  EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "d.zip")), 0);
+  EXPECT_EQ(builder.VerifyContainer(Wide(dir / "e.uip")), 0);
+  EXPECT_EQ(ReadFile(dir / "outside/victim"), "victim");
+  EXPECT_EQ(ReadFile(dir / "outside/a.uip"), container);
+}
+
+// The peak memory a child process adds while it checks and unwraps a large damaged container.
+int GrowthUnderDamagedContainer(const fs::path& uip) {
+  rusage before{};
+  getrusage(RUSAGE_SELF, &before);
+  PackageBuilder builder;
+  const int results = builder.VerifyContainer(Wide(uip)) + builder.UnwrapContainerToZip(Wide(uip));
+  rusage after{};
+  getrusage(RUSAGE_SELF, &after);
+  return results == 0 && after.ru_maxrss - before.ru_maxrss < 32 * 1024 ? 1 : 0;
+}
+
+TEST_F(ContainerOperations, DamagedContainersAreRefusedWithoutBeingHeldWhole) {
+  WriteFile(dir / "a.zip", "archive");
+  ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip")), 1);
+  // A whole header with its magic, then 256 MiB that the file system does not hold (sparse).
+  fs::resize_file(dir / "a.uip", 256 << 20);
+  EXPECT_EQ(InChild([] {}, &GrowthUnderDamagedContainer, dir / "a.uip"), 1);
 }
 
 TEST_F(ContainerOperations, MemoryThatCannotBeHadIsAFailure) {

@@ -67,7 +67,8 @@ TEST(CommandBuffer, TooLongOrWithoutToolDirectoryIsNotStartable) {
   EXPECT_FALSE(tooLong.startable());
   EXPECT_NE(tooLong.text().find(longPath), std::wstring::npos);  // still shown whole
 
-  const CommandBuffer copyFits(templates::kCopyTree, {PathArgument(longPath), PathArgument(L"/d")},
+  const CommandBuffer copyFits(L"cmd.exe /c xcopy /e /s /k /y %s %s",
+                               {PathArgument(longPath), PathArgument(L"/d")},
                                CommandBuffer::kCopyCapacity);
   EXPECT_TRUE(copyFits.startable());
 

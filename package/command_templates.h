@@ -1,6 +1,6 @@
 // The command line of every external tool, per platform. Windows runs the tools as designed:
-// cmd.exe with xcopy, rd and del, and the companions with ".exe". POSIX uses cp and rm with the
-// same meaning, and the companions under their bare names.
+// cmd.exe with xcopy, rd and del, and the companions with ".exe". POSIX copies the tree in
+// process, uses rm with the same meaning as rd and del, and the companions' bare names.
 #pragma once
 
 #include <string_view>
@@ -8,9 +8,8 @@
 namespace uippack::templates {
 
 #ifdef _WIN32
+// The destination gets a trailing backslash, which tells xcopy it is a directory.
 inline constexpr std::wstring_view kCopyTree = L"cmd.exe /c xcopy /e /s /k /y %s %s";
-inline constexpr std::wstring_view kCopySourceSuffix = L"";
-inline constexpr std::wstring_view kCopyDestinationSuffix = L"\\";
 inline constexpr std::wstring_view kPreCompile =
     L"\"%s\\ScriptStager.exe\" -i %s -o %s -c PreCompile.txt";
 inline constexpr std::wstring_view kCompile = L"\"%s\\luac.exe\" -o %s %s";
@@ -20,11 +19,6 @@ inline constexpr std::wstring_view kExtract = L"\"%s\\7z.exe\"  x %s -o%s -y";
 inline constexpr std::wstring_view kRemoveDirectory = L"cmd.exe /c rd /s /q %s";
 inline constexpr std::wstring_view kDeleteFile = L"cmd.exe /c del /q %s";
 #else
-// "SRC/." copies the directory's content, so DST is created when missing and merged into
-// when present, as xcopy does.
-inline constexpr std::wstring_view kCopyTree = L"cp -Rp %s %s";
-inline constexpr std::wstring_view kCopySourceSuffix = L"/.";
-inline constexpr std::wstring_view kCopyDestinationSuffix = L"";
 inline constexpr std::wstring_view kPreCompile =
     L"\"%s/ScriptStager\" -i %s -o %s -c PreCompile.txt";
 inline constexpr std::wstring_view kCompile = L"\"%s/luac\" -o %s %s";

@@ -71,12 +71,16 @@ std::wstring GetToolDirectory() {
 }
 
 int CopyTree(const std::wstring& source, const std::wstring& destination) {
+#ifdef _WIN32
   const CommandBuffer command(
-      templates::kCopyTree,
-      {PathArgument(source + std::wstring(templates::kCopySourceSuffix)),
-       PathArgument(destination + std::wstring(templates::kCopyDestinationSuffix))},
+      templates::kCopyTree, {PathArgument(source), PathArgument(destination + std::wstring(L"\\"))},
       CommandBuffer::kCopyCapacity);
   return RunCommand(command) == RunOutcome::Completed ? 1 : 0;
+#else
+  // No POSIX copier both follows links and leaves FIFOs and devices out (cp -RL recreates
+  // them), so the copy is made in process.
+  return platform::CopyTreeFollowingLinks(source, destination) ? 1 : 0;
+#endif
 }
 
 }  // namespace uippack

@@ -87,7 +87,8 @@ int PackageBuilder::CollectPackItems(const std::wstring& root) {
         resourceDirs.push_back(path);
       }
       CollectPackItems(path);
-    } else if (Extension(entry.name) == L".lua") {
+    } else if (entry.isRegularFile && Extension(entry.name) == L".lua") {
+      // The compiler writes through what it is handed: never a link or a FIFO.
       scriptFiles.push_back(ChildPath(root, entry.name));
       packItemsFound = 1;
     }
@@ -102,6 +103,8 @@ int PackageBuilder::CollectUnpackItems(const std::wstring& root) {
   while (listing.Next(&entry)) {
     if (entry.isDirectory) {
       if (!IsHidden(entry.name)) CollectUnpackItems(ChildPath(root, entry.name));
+    } else if (!entry.isRegularFile) {
+      continue;  // the archiver would read through a link or wait on a FIFO
     } else if (entry.name == L"layout.uip") {
       containerFiles.push_back(ChildPath(root, entry.name));
       unpackItemsFound = 1;

@@ -17,6 +17,26 @@ std::wstring Stem(const std::wstring& path, std::wstring_view extension) {
   return at == std::wstring::npos ? path : path.substr(0, at);
 }
 
+// An archive is only extracted into a directory of its own inside the copy: its name without
+// ".zip" must be a real name (not "", "." or "..", which would put its content beside it or
+// above it), and what stands there must be nothing yet or a real directory, never a link the
+// archiver would write through. Says why not on standard error.
+bool IsSafeToExtract(const std::wstring& archive, const std::wstring& target) {
+  const auto separator = target.find_last_of(platform::kPathSeparator);
+  const std::wstring_view name =
+      std::wstring_view(target).substr(separator == std::wstring::npos ? 0 : separator + 1);
+  const char* why = nullptr;
+  if (name.empty() || name == L"." || name == L"..") {
+    why = "its name without \".zip\" names no directory of its own";
+  } else if (const platform::PathKind kind = platform::GetPathKind(target);
+             kind != platform::PathKind::Missing && kind != platform::PathKind::Directory) {
+    why = "what stands at its target is not a directory";
+  }
+  if (why == nullptr) return true;
+  platform::WriteErrorLine(L"uippack: left " + archive + L" alone: " + platform::NarrowToWide(why));
+  return false;
+}
+
 // Extracts the archive into target; false (after its failure line) when the archiver did not
 // run to its end.
 bool Extract(const std::wstring& toolDirectory, const std::wstring& archive,
@@ -47,6 +67,7 @@ int PackageBuilder::DecompressContainers() {
   for (const std::wstring& container : containerFiles) {
     const std::wstring stem = Stem(container, L".uip");
     const std::wstring archive = stem + L".zip";
+    if (!IsSafeToExtract(container, stem)) continue;
     UnwrapContainerToZip(container);  // a damaged container simply yields no archive
     if (!Extract(toolDirectory, archive, stem)) return 0;
     DeleteFileLater(archive);
@@ -60,7 +81,9 @@ int PackageBuilder::DecompressContainers() {
 int PackageBuilder::DecompressZipFiles() {
   const std::wstring toolDirectory = GetToolDirectory();
   for (const std::wstring& archive : zipFiles) {
-    if (!Extract(toolDirectory, archive, Stem(archive, L".zip"))) return 0;
+    const std::wstring target = Stem(archive, L".zip");
+    if (!IsSafeToExtract(archive, target)) continue;
+    if (!Extract(toolDirectory, archive, target)) return 0;
     DeleteFileLater(archive);
     platform::WriteConsoleLine(L"Decompress " + archive + L" finished!");
   }

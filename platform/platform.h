@@ -52,13 +52,16 @@ std::wstring CanonicalPath(const std::wstring& path);
 // Writes text and one line end to standard output in a single write, then flushes. Never
 // fails in a way that stops later lines (a broken pipe is ignored).
 void WriteConsoleLine(std::wstring_view text);
+// The same on standard error, for what the fixed console lines have no words for.
+void WriteErrorLine(std::wstring_view text);
 
 // ---------------------------------------------------------------------------------------------
 // Directory listing
 
 struct DirectoryEntry {
   std::wstring name;
-  bool isDirectory = false;  // a link to a directory is not a directory here
+  bool isDirectory = false;    // a link to a directory is not a directory here
+  bool isRegularFile = false;  // nor is a link, a FIFO or a device a regular file
 };
 
 // One open listing of one directory, closed on destruction. The listing reports "." and ".."
@@ -81,11 +84,30 @@ class DirectoryListing {
   std::unique_ptr<State> state_;
 };
 
+// What stands at path, the last step not followed when it is a link.
+enum class PathKind { Missing, Directory, RegularFile, Other };
+PathKind GetPathKind(const std::wstring& path);
+
+#ifndef _WIN32
+// ---------------------------------------------------------------------------------------------
+// Tree copy (POSIX; on Windows the run starts xcopy)
+
+// Copies the content of the directory source into destination, creating destination's last
+// level when missing and merging into what is there. Links in the source are followed, so the
+// copy holds only real directories and regular files: FIFOs, sockets, devices and links that
+// lead nowhere are left out, and a directory met again below itself or inside the copy is not
+// entered twice. What stands in the copy's way (an old file, a link) is replaced, never written
+// through. What is left out gets a note on standard error. False only when either root cannot
+// be opened.
+bool CopyTreeFollowingLinks(const std::wstring& source, const std::wstring& destination);
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // Whole-file I/O for archives and containers
 
 // A file held exclusively: while it is open no other opener, in this process or another, may
 // open it (Win32 share mode 0; on POSIX an exclusive advisory lock taken without waiting).
+// Only a regular file is opened, never through a link, and never waiting on a FIFO.
 class ExclusiveFile {
  public:
   ExclusiveFile();
@@ -109,6 +131,8 @@ class ExclusiveFile {
   bool Write(const void* data, std::size_t length);
   // Forces written data to the device (FlushFileBuffers, fsync).
   bool Flush();
+  // Moves back to the file's first byte.
+  bool Rewind();
   void Close();
 
   // The closed state: -1 is both the invalid POSIX descriptor and INVALID_HANDLE_VALUE.
@@ -119,6 +143,8 @@ class ExclusiveFile {
 };
 
 bool DeleteFileAt(const std::wstring& path);
+// Gives the file at `from` the name `to` in the same file system, replacing a file there.
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
 
 // ---------------------------------------------------------------------------------------------
 // Whole-file buffers (used by container/ only)

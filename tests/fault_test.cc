@@ -438,14 +438,18 @@ TEST(FaultDiskFull, SmallFileSystemFillsUpDuringTheWrapAndTheUnwrap) {
   struct Case {
     const char* option;
     const char* source;
+    const char* mode;
     std::size_t diskBytes;  // room for the copy and one more image of the archive, not two
   };
-  for (const Case& c : {Case{"-p", "pkg", 2560 << 10}, Case{"-u", "shipped", 1536 << 10}}) {
-    SCOPED_TRACE(c.option);
+  for (const Case& c : {Case{"-p", "pkg", "", 2560 << 10}, Case{"-p", "pkg", "-uip", 2560 << 10},
+                        Case{"-u", "shipped", "", 1536 << 10}}) {
+    SCOPED_TRACE(std::string(c.option) + " " + c.mode);
     const SmallDisk disk(scene.work / "disk", c.diskBytes);
     if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     const Untouched untouched(scene.work / c.source, scene.work, "disk");
-    const ProcessResult result = Uippack({c.option, c.source, "disk/out"}, scene.work);
+    std::vector<std::string> arguments = {c.option, c.source, "disk/out"};
+    if (*c.mode != '\0') arguments.push_back(c.mode);
+    const ProcessResult result = Uippack(arguments, scene.work);
     if (std::string(c.option) == "-p") {
       ASSERT_NO_FATAL_FAILURE(ExpectVerdict(result, "Pack"));
       ASSERT_TRUE(WaitForRemovals(scene.work / "disk/out"));
@@ -546,6 +550,58 @@ TEST(FaultDeep, PathsNearTheLengthLimitFailTheirItemCleanly) {
   EXPECT_NE(lines[lines.size() - 2].find(" failed, CreateProcess failed!,cmdline = "),
             std::string::npos);
   untouched.Check();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile trees: links out of the tree, special files and names that climb. A run ends, and
+// writes nothing outside its destination, the source and every link target included.
+
+TEST(FaultHostile, LinksAndSpecialFilesInATreeReachNothingOutsideTheDestination) {
+  TempDir temp;
+  Scene scene(temp / "work");
+  scene.MakeShipped();
+  const fs::path& work = scene.work;
+  WriteFile(work / "shared.lua", "return 7\n");
+  WriteFile(work / "victim.zip", "not an archive");
+  WriteFile(work / "elsewhere/kept.txt", "kept");
+  // Pack: scripts that are links (relative, absolute, to a device), FIFOs under layout and res,
+  // a resource directory that is a link.
+  fs::create_symlink("../../shared.lua", work / "pkg/layout/relative.lua");
+  fs::create_symlink(work / "shared.lua", work / "pkg/layout/absolute.lua");
+  fs::create_symlink("/dev/zero", work / "pkg/layout/zero.lua");
+  ASSERT_EQ(mkfifo((work / "pkg/layout/fifo.lua").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo((work / "pkg/res/images/fifo.png").c_str(), 0644), 0);
+  fs::create_symlink(work / "elsewhere", work / "pkg/res/linked");
+  // Unpack: the archive a container turns into is a link, a resource directory beside its
+  // archive is a link, an archive whose name climbs, a FIFO named like an archive.
+  fs::create_symlink(work / "victim.zip", work / "shipped/layout.zip");
+  fs::create_symlink(work / "elsewhere", work / "shipped/res/images");
+  fs::copy_file(work / "shipped/res/strings.zip", work / "shipped/res/...zip");
+  fs::copy_file(work / "shipped/res/strings.zip", work / "shipped/.zip");
+  ASSERT_EQ(mkfifo((work / "shipped/res/pipe.zip").c_str(), 0644), 0);
+
+  for (const auto& [option, source, verdict] :
+       {std::tuple{"-p", "pkg", "Pack"}, std::tuple{"-u", "shipped", "Unpack"}}) {
+    SCOPED_TRACE(option);
+    const Untouched untouched(work / source, work, "out", /*compareContents=*/true);
+    const ProcessResult result = Uippack({option, source, "out"}, work);
+    ASSERT_NO_FATAL_FAILURE(ExpectVerdict(result, verdict));
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    // The archives that have no directory of their own stay where they are.
+    ASSERT_TRUE(std::string(option) == "-p" ? WaitForRemovals(work / "out")
+                                            : WaitUntilGone(work / "out/res/images.zip"));
+    if (std::string(option) == "-u") {
+      EXPECT_TRUE(fs::is_regular_file(work / "out/res/...zip"));
+      EXPECT_NE(result.err.find("left out/res/...zip alone"), std::string::npos) << result.err;
+    }
+    untouched.Check();
+    EXPECT_EQ(ReadFile(work / "shared.lua"), "return 7\n");
+    EXPECT_EQ(ReadFile(work / "victim.zip"), "not an archive");
+    for (const auto& entry : fs::recursive_directory_iterator(work / "out")) {
+      EXPECT_TRUE(entry.is_directory() || entry.is_regular_file()) << entry.path();
+    }
+    fs::remove_all(work / "out");
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,12 +9,14 @@
 
 namespace uippack::platform {
 
-void WriteConsoleLine(std::wstring_view text) {
+namespace {
+
+void WriteLineTo(int fd, std::wstring_view text) {
   std::string line = WideToNarrow(text);
   line.push_back('\n');
   std::size_t written = 0;
   while (written < line.size()) {
-    const ssize_t n = write(STDOUT_FILENO, line.data() + written, line.size() - written);
+    const ssize_t n = write(fd, line.data() + written, line.size() - written);
     if (n < 0) {
       if (errno == EINTR) continue;
       return;  // a closed or broken stdout must not stop the run
@@ -22,5 +24,11 @@ void WriteConsoleLine(std::wstring_view text) {
     written += static_cast<std::size_t>(n);
   }
 }
+
+}  // namespace
+
+void WriteConsoleLine(std::wstring_view text) { WriteLineTo(STDOUT_FILENO, text); }
+
+void WriteErrorLine(std::wstring_view text) { WriteLineTo(STDERR_FILENO, text); }
 
 }  // namespace uippack::platform

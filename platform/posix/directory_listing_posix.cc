@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "platform/platform.h"
 
 namespace uippack::platform {
@@ -39,14 +41,30 @@ bool DirectoryListing::Next(DirectoryEntry* entry) {
   if (found == nullptr) return false;
   entry->name = NarrowToWide(found->d_name);
   bool isDirectory = found->d_type == DT_DIR;
+  bool isRegularFile = found->d_type == DT_REG;
   if (found->d_type == DT_UNKNOWN) {
     struct stat info {};
-    isDirectory =
-        fstatat(dirfd(state_->directory), found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(info.st_mode);
+    const bool known =
+        fstatat(dirfd(state_->directory), found->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+    isDirectory = known && S_ISDIR(info.st_mode);
+    isRegularFile = known && S_ISREG(info.st_mode);
   }
   entry->isDirectory = isDirectory;
+  entry->isRegularFile = isRegularFile;
   return true;
+}
+
+}  // namespace uippack::platform
+
+namespace uippack::platform {
+
+PathKind GetPathKind(const std::wstring& path) {
+  struct stat info {};
+  if (lstat(WideToNarrow(path).c_str(), &info) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Other;
+  }
+  if (S_ISDIR(info.st_mode)) return PathKind::Directory;
+  return S_ISREG(info.st_mode) ? PathKind::RegularFile : PathKind::Other;
 }
 
 }  // namespace uippack::platform

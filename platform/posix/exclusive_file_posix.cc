@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <new>
 
@@ -32,12 +33,13 @@ int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 // Opens path and takes the exclusive lock, or returns -1. O_NONBLOCK keeps open(2) from
 // hanging on a FIFO; it is cleared again once the file is known to be a regular file, the
-// only kind the Win32 calls this stands for open here.
+// only kind the Win32 calls this stands for open here. O_NOFOLLOW: a link in the file's place
+// is never read or written through.
 int OpenLocked(const std::wstring& path, int flags) {
   const std::string narrow = WideToNarrow(path);
   int fd;
   do {
-    fd = ::open(narrow.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+    fd = ::open(narrow.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
   struct stat info;
@@ -122,6 +124,12 @@ void ExclusiveFile::Close() {
   // Not retried on EINTR: Linux releases the descriptor whatever close reports.
   ::close(Fd(handle_));
   handle_ = kClosed;
+}
+
+bool ExclusiveFile::Rewind() { return IsOpen() && ::lseek(Fd(handle_), 0, SEEK_SET) == 0; }
+
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  return ::rename(WideToNarrow(from).c_str(), WideToNarrow(to).c_str()) == 0;
 }
 
 bool DeleteFileAt(const std::wstring& path) {

@@ -46,10 +46,8 @@ std::string ToUtf8(std::wstring_view text) {
   return utf8;
 }
 
-}  // namespace
-
-void WriteConsoleLine(std::wstring_view text) {
-  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+void WriteLineTo(DWORD stream, std::wstring_view text) {
+  const HANDLE output = GetStdHandle(stream);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
 
   if (IsConsole(output)) {
@@ -79,5 +77,11 @@ void WriteConsoleLine(std::wstring_view text) {
   }
   // Pipes and files take the bytes at once; nothing of ours is buffered to flush.
 }
+
+}  // namespace
+
+void WriteConsoleLine(std::wstring_view text) { WriteLineTo(STD_OUTPUT_HANDLE, text); }
+
+void WriteErrorLine(std::wstring_view text) { WriteLineTo(STD_ERROR_HANDLE, text); }
 
 }  // namespace uippack::platform

@@ -20,6 +20,9 @@ DirectoryEntry ToEntry(const WIN32_FIND_DATAW& found) {
   DirectoryEntry entry;
   entry.name = found.cFileName;
   entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !IsLink(found);
+  entry.isRegularFile =
+      (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 &&
+      !IsLink(found);
   return entry;
 }
 
@@ -59,6 +62,23 @@ bool DirectoryListing::Next(DirectoryEntry* entry) {
   if (!FindNextFileW(state_->search, &found)) return false;
   *entry = ToEntry(found);
   return true;
+}
+
+}  // namespace uippack::platform
+
+namespace uippack::platform {
+
+PathKind GetPathKind(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                          : PathKind::Other;
+  }
+  if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
+    return PathKind::Other;  // a junction or link is not followed out of the tree
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::RegularFile;
 }
 
 }  // namespace uippack::platform

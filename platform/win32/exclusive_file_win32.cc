@@ -17,9 +17,16 @@ constexpr std::intptr_t kClosed = ExclusiveFile::kClosedHandle;
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 std::intptr_t OpenExclusive(const std::wstring& path, DWORD access, DWORD disposition) {
-  UniqueHandle file(
-      CreateFileW(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link or junction in the file's place is opened
+  // itself, not followed, and then refused below as not being a plain file.
+  UniqueHandle file(CreateFileW(path.c_str(), access, 0, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.IsValid()) return kClosed;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file.Get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return kClosed;
+  }
   // A directory or a device is not an archive; CreateFileW opens neither without extra flags,
   // but a named pipe or a console would open.
   if (GetFileType(file.Get()) != FILE_TYPE_DISK) return kClosed;
@@ -86,7 +93,15 @@ void ExclusiveFile::Close() {
   handle_ = kClosed;
 }
 
+bool ExclusiveFile::Rewind() {
+  return IsOpen() && SetFilePointer(AsHandle(handle_), 0, nullptr, FILE_BEGIN) == 0;
+}
+
 bool DeleteFileAt(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
 // Small buffers come from the heap. Large ones are committed pages straight from VirtualAlloc,
 // on large pages when the account holds the right to lock memory (the call fails otherwise and

@@ -83,9 +83,13 @@ std::optional<Arguments> ParseArguments(const std::vector<fs::path>& args) {
 
 // Reads a whole file; on failure returns nothing and sets `error`.
 std::optional<std::string> ReadWholeFile(const fs::path& path, std::string& error) {
+  // Only a regular file is read (a link to one will do): a FIFO or a device could block the
+  // read forever or never end.
   std::error_code statusError;
-  if (fs::is_directory(path, statusError)) {
-    error = "cannot read " + Display(path) + ": it is a directory";
+  const fs::file_status status = fs::status(path, statusError);
+  if (fs::exists(status) && !fs::is_regular_file(status)) {
+    error = "cannot read " + Display(path) + ": it is " +
+            (fs::is_directory(status) ? "a directory" : "not a regular file");
     return std::nullopt;
   }
   errno = 0;
@@ -146,14 +150,18 @@ bool WriteReplacing(const fs::path& target, std::string_view contents, std::stri
   TemporaryFile temporary(TemporaryNameBeside(target));
   {
     errno = 0;
-    std::ofstream out(temporary.path(), std::ios::binary | std::ios::trunc);
-    if (!out) {
+#ifdef _WIN32
+    std::FILE* out = _wfopen(temporary.path().c_str(), L"wb");
+#else
+    // "x": the name must be new, so nothing planted there (a link above all) is written through.
+    std::FILE* out = std::fopen(temporary.path().c_str(), "wbx");
+#endif
+    if (out == nullptr) {
       error = "cannot create " + Display(temporary.path()) + ": " + LastSystemError();
       return false;
     }
-    out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-    out.close();
-    if (!out) {
+    const bool written = std::fwrite(contents.data(), 1, contents.size(), out) == contents.size();
+    if (std::fclose(out) != 0 || !written) {
       error = "cannot write " + Display(temporary.path());
       return false;
     }

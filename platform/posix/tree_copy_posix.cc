@@ -1,0 +1,253 @@
+// The tree copy for POSIX. It does what xcopy does on Windows, where the copier reads through
+// links: the copy holds only real directories and regular files, so every later write of the
+// run lands inside the destination. Every step works relative to open directory descriptors,
+// so neither a name in the source nor one already in the destination can redirect it, and the
+// depth of a tree is not bounded by the length of its paths.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
+
+#include "platform/platform.h"
+
+namespace uippack::platform {
+namespace {
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  bool ok() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+struct DirCloser {
+  void operator()(DIR* directory) const { ::closedir(directory); }
+};
+
+using FileId = std::pair<dev_t, ino_t>;
+
+FileId IdOf(const struct stat& info) { return {info.st_dev, info.st_ino}; }
+
+// Permission bits only: set-id bits of a copied file would hand out its owner's rights. The
+// owner may always write, since the run rewrites its copy in place.
+mode_t CopiedMode(const struct stat& info) { return (info.st_mode & 01777) | S_IRUSR | S_IWUSR; }
+
+// Keeps the access and modification times of the original, as cp -p and xcopy do.
+void CopyTimes(int fd, const struct stat& info) {
+#if defined(__APPLE__)
+  const timespec times[2] = {info.st_atimespec, info.st_mtimespec};
+#else
+  const timespec times[2] = {info.st_atim, info.st_mtim};
+#endif
+  ::futimens(fd, times);
+}
+
+class TreeCopier {
+ public:
+  // A note on standard error for what is left out; the console lines stay those of the run.
+  void Note(const std::string& path, const char* what) {
+    std::string line = "uippack: " + path + ": " + what + "\n";
+    for (std::size_t done = 0; done < line.size();) {
+      const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      done += static_cast<std::size_t>(n);
+    }
+  }
+
+  void NoteError(const std::string& path, const char* what) {
+    Note(path, (std::string(what) + ": " + std::strerror(errno)).c_str());
+  }
+
+  // Copies the content of the directory `source` (open) into `destination` (open).
+  // `sourcePath` is only for notes.
+  void CopyDirectory(int source, int destination, const std::string& sourcePath) {
+    Descriptor listingFd(::dup(source));
+    if (!listingFd.ok()) return NoteError(sourcePath, "cannot be listed");
+    std::unique_ptr<DIR, DirCloser> listing(::fdopendir(listingFd.get()));
+    if (!listing) return NoteError(sourcePath, "cannot be listed");
+    listingFd.release();
+    while (true) {
+      errno = 0;
+      const dirent* found = ::readdir(listing.get());
+      if (found == nullptr) {
+        if (errno != 0) NoteError(sourcePath, "cannot be listed");
+        return;
+      }
+      const char* name = found->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      CopyEntry(source, destination, name, sourcePath + "/" + name);
+    }
+  }
+
+  void CopyEntry(int sourceDir, int destinationDir, const char* name, const std::string& path) {
+    // stat, not open, decides what the entry is: opening a device or a FIFO can block or act.
+    struct stat info {};
+    if (::fstatat(sourceDir, name, &info, 0) != 0) {
+      return NoteError(path, "skipped, cannot be read (a link that leads nowhere?)");
+    }
+    if (S_ISDIR(info.st_mode)) return CopySubdirectory(sourceDir, destinationDir, name, path, info);
+    if (S_ISREG(info.st_mode)) return CopyFile(sourceDir, destinationDir, name, path, info);
+    Note(path, "skipped, neither a regular file nor a directory");
+  }
+
+  void CopySubdirectory(int sourceDir, int destinationDir, const char* name,
+                        const std::string& path, const struct stat& expected) {
+    // A directory met again below itself (a loop) or one of the copy's own directories (a link
+    // into the destination) would make the copy endless.
+    if (activeSources_.count(IdOf(expected)) != 0 || destinations_.count(IdOf(expected)) != 0) {
+      return Note(path, "skipped, a link back into a directory being copied");
+    }
+    Descriptor source(::openat(sourceDir, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!source.ok() || ::fstat(source.get(), &info) != 0 || IdOf(info) != IdOf(expected)) {
+      return NoteError(path, "skipped, cannot be opened");
+    }
+    Descriptor destination(OpenDestinationDirectory(destinationDir, name));
+    if (!destination.ok()) return NoteError(path, "skipped, cannot be created in the copy");
+    activeSources_.insert(IdOf(info));
+    CopyDirectory(source.get(), destination.get(), path);
+    activeSources_.erase(IdOf(info));
+    ::fchmod(destination.get(), CopiedMode(info) | S_IXUSR);
+    CopyTimes(destination.get(), info);
+  }
+
+  // The directory `name` in the copy, made when missing. Whatever else stands there (a file, a
+  // link) is replaced, never followed.
+  int OpenDestinationDirectory(int parent, const char* name) {
+    if (::mkdirat(parent, name, S_IRWXU) != 0 && errno == EEXIST) {
+      struct stat existing {};
+      if (::fstatat(parent, name, &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+          !S_ISDIR(existing.st_mode) && ::unlinkat(parent, name, 0) == 0) {
+        ::mkdirat(parent, name, S_IRWXU);
+      }
+    }
+    return OpenDestinationDirectoryAt(parent, name);
+  }
+
+  int OpenDestinationDirectoryAt(int parent, const char* name) {
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (fd >= 0 && ::fstat(fd, &info) == 0) destinations_.insert(IdOf(info));
+    return fd;
+  }
+
+  void CopyFile(int sourceDir, int destinationDir, const char* name, const std::string& path,
+                const struct stat& expected) {
+    // O_NONBLOCK: if the entry was swapped for a FIFO since the stat, the open must not wait.
+    Descriptor source(::openat(sourceDir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat info {};
+    if (!source.ok() || ::fstat(source.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        IdOf(info) != IdOf(expected)) {
+      return NoteError(path, "skipped, cannot be opened");
+    }
+    // A new file every time: an old one, or a link in its place, may lead out of the copy
+    // (a hard link shares its content with a file elsewhere).
+    struct stat existing {};
+    if (::fstatat(destinationDir, name, &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (S_ISDIR(existing.st_mode))
+        return Note(path, "skipped, a directory of that name is in the copy");
+      ::unlinkat(destinationDir, name, 0);
+    }
+    Descriptor destination(::openat(destinationDir, name,
+                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                    S_IRUSR | S_IWUSR));
+    if (!destination.ok()) return NoteError(path, "skipped, cannot be created in the copy");
+    if (!CopyContent(source.get(), destination.get(), info.st_size)) {
+      NoteError(path, "copied only in part");
+    }
+    ::fchmod(destination.get(), CopiedMode(info));
+    CopyTimes(destination.get(), info);
+  }
+
+  static bool CopyContent(int source, int destination, off_t size) {
+#if defined(__linux__)
+    // In the kernel, without a trip through a buffer of ours.
+    off_t left = size;
+    while (left > 0) {
+      const ssize_t sent = ::sendfile(destination, source, nullptr, static_cast<std::size_t>(left));
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent < 0 && (errno == EINVAL || errno == ENOSYS)) break;  // take the plain way
+      if (sent <= 0) return sent == 0;  // the file shrank while it was copied
+      left -= sent;
+    }
+    if (left == 0) return DrainRest(source, destination);
+#else
+    (void)size;
+#endif
+    return DrainRest(source, destination);
+  }
+
+  // Whatever the file holds past its size when it was opened, or all of it where the kernel
+  // copy is not available.
+  static bool DrainRest(int source, int destination) {
+    char buffer[64 * 1024];
+    while (true) {
+      const ssize_t got = ::read(source, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return got == 0;
+      for (ssize_t done = 0; done < got;) {
+        const ssize_t put =
+            ::write(destination, buffer + done, static_cast<std::size_t>(got - done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += put;
+      }
+    }
+  }
+
+  std::set<FileId> activeSources_;
+  std::set<FileId> destinations_;
+};
+
+}  // namespace
+
+bool CopyTreeFollowingLinks(const std::wstring& source, const std::wstring& destination) {
+  const std::string sourcePath = WideToNarrow(source);
+  const std::string destinationPath = WideToNarrow(destination);
+  // The two roots are taken as given, links included: they are the user's own choice.
+  Descriptor sourceRoot(
+      ::open(sourcePath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+  if (!sourceRoot.ok()) return false;
+  // Only the last level is made, as cp does: a destination whose parent is missing is an error.
+  const bool created = ::mkdir(destinationPath.c_str(), S_IRWXU) == 0;
+  if (!created && errno != EEXIST) return false;
+  Descriptor destinationRoot(::open(destinationPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat sourceInfo {};
+  struct stat destinationInfo {};
+  if (!destinationRoot.ok() || ::fstat(sourceRoot.get(), &sourceInfo) != 0 ||
+      ::fstat(destinationRoot.get(), &destinationInfo) != 0) {
+    return false;
+  }
+  TreeCopier copier;
+  copier.destinations_.insert(IdOf(destinationInfo));
+  copier.activeSources_.insert(IdOf(sourceInfo));
+  copier.CopyDirectory(sourceRoot.get(), destinationRoot.get(), sourcePath);
+  if (created) {
+    ::fchmod(destinationRoot.get(), CopiedMode(sourceInfo) | S_IXUSR);
+    CopyTimes(destinationRoot.get(), sourceInfo);
+  }
+  return true;
+}
+
+}  // namespace uippack::platform
