@@ -1,5 +1,6 @@
 #include "log/log_write.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <mutex>
@@ -24,6 +25,9 @@ std::atomic<unsigned long> gProcessId{0};
 std::once_flag gMutexNameFormed;
 std::wstring gMutexName;
 
+// U+240D SYMBOL FOR CARRIAGE RETURN stands in for a CR inside a record.
+constexpr wchar_t kCarriageReturnSymbol = L'\u240D';
+
 // Any static of the facility will do: its address tells which module holds the facility.
 const char kModuleMarker = 0;
 
@@ -34,23 +38,31 @@ bool EnsureDirectory(const std::wstring& directory) {
 
 enum class Opening { Opened, NotOpened, NoDirectory };
 
+// A directory that is there but refused (a link, or one where others may swap the files) counts
+// as a file that cannot be opened, so the record moves on to the fallback.
 Opening OpenIn(const std::wstring& folder, const std::wstring& programName,
-               platform::SharedAppendFile* file, std::wstring* path) {
-  const std::wstring directory = LogDirectoryIn(folder);
-  if (!EnsureDirectory(directory)) return Opening::NoDirectory;
-  *path = LogFilePathIn(directory, programName);
-  return file->Open(*path) ? Opening::Opened : Opening::NotOpened;
+               platform::LogDirectory* directory, platform::SharedAppendFile* file,
+               std::wstring* name) {
+  const std::wstring directoryPath = LogDirectoryIn(folder);
+  if (!EnsureDirectory(directoryPath)) return Opening::NoDirectory;
+  const std::wstring path = LogFilePathIn(directoryPath, programName);
+  // A path cut short inside its directory part leaves no file name to open.
+  if (path.size() <= directoryPath.size()) return Opening::NotOpened;
+  *name = path.substr(directoryPath.size());
+  if (!directory->Open(directoryPath)) return Opening::NotOpened;
+  return file->Open(*directory, *name) ? Opening::Opened : Opening::NotOpened;
 }
 
 // The first location holds one UTC calendar month at a time.
-void ReplaceIfFromEarlierMonth(const std::wstring& path, platform::SharedAppendFile* file) {
+void ReplaceIfFromEarlierMonth(const platform::LogDirectory& directory, const std::wstring& name,
+                               platform::SharedAppendFile* file) {
   platform::CalendarTime created;
   if (!file->GetCreationTime(&created)) return;
   if (!NeedsReplacement(created, Environment().utcTime())) return;
   file->Close();
   // If the old file cannot be deleted, this opens it again and the record is appended to it.
-  platform::DeleteFileAt(path);
-  file->Open(path);
+  directory.RemoveFile(name);
+  file->Open(directory, name);
 }
 
 // The first location when it has one, else the fallback. False when the call must end without
@@ -58,13 +70,14 @@ void ReplaceIfFromEarlierMonth(const std::wstring& path, platform::SharedAppendF
 bool OpenLogFile(const std::wstring& programName, platform::SharedAppendFile* file) {
   const LogEnvironment& environment = Environment();
   std::wstring folder;
-  std::wstring path;
+  std::wstring name;
   if (environment.commonAppDataFolder(&folder)) {
-    switch (OpenIn(folder, programName, file, &path)) {
+    platform::LogDirectory directory;
+    switch (OpenIn(folder, programName, &directory, file, &name)) {
       case Opening::NoDirectory:
         return false;
       case Opening::Opened:
-        ReplaceIfFromEarlierMonth(path, file);
+        ReplaceIfFromEarlierMonth(directory, name, file);
         break;
       case Opening::NotOpened:
         break;
@@ -72,7 +85,8 @@ bool OpenLogFile(const std::wstring& programName, platform::SharedAppendFile* fi
     if (file->IsOpen()) return true;
   }
   if (!environment.tempFolder(&folder)) return false;
-  return OpenIn(folder, programName, file, &path) == Opening::Opened;
+  platform::LogDirectory directory;
+  return OpenIn(folder, programName, &directory, file, &name) == Opening::Opened;
 }
 
 void Write(const wchar_t* format, va_list* args) {
@@ -99,6 +113,9 @@ void Write(const wchar_t* format, va_list* args) {
   std::wstring line = FormatRecordPrefix(Environment().localTime(), ProgramNameOf(modulePath),
                                          gProcessId.load(), platform::CurrentThreadId());
   line += FormatUserMessage(format, args);
+  // CR LF ends a record and nothing else: a CR from a path or a message could otherwise make
+  // what follows it pass for a record of its own.
+  std::replace(line.begin(), line.end(), L'\r', kCarriageReturnSymbol);
   line += L"\r\n";
 
   const std::string narrow = platform::NarrowLogLine(line);

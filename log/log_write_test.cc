@@ -2,12 +2,16 @@
 // under the test's control.
 #include "log/log_write.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "log/log_environment.h"
 #include "log/log_record.h"
@@ -59,8 +63,10 @@ class LogWriteTest : public ::testing::Test {
 
   // The file system's birth time of the first log, or nothing when it keeps none.
   bool BirthOfFirstLog(CalendarTime* created) const {
+    platform::LogDirectory directory;
     platform::SharedAppendFile file;
-    return file.Open(Wide(FirstLog())) && file.GetCreationTime(created);
+    return directory.Open(Wide(FirstLog().parent_path())) &&
+           file.Open(directory, Wide(FirstLog().filename())) && file.GetCreationTime(created);
   }
 
   testing::TempDir dir_;
@@ -159,6 +165,135 @@ TEST_F(LogWriteTest, NoLogDirectoryMeansNoRecordAnywhere) {
   EXPECT_FALSE(testing::fs::exists(temp_ / "RUNTRAIL"));
 }
 
+// What another user may put in the log's way: nothing of it is waited on, followed or written
+// through. A refused first location hands the record to the fallback; a refused fallback drops it.
+TEST_F(LogWriteTest, PlantedFifosLinksAndForeignFoldersAreNotUsed) {
+  enum Where { kFirst, kFallback, kNowhere };
+  using Plant = std::function<void(const path& runtrail, const path& log, const path& elsewhere)>;
+  struct Case {
+    const char* what;
+    Plant plant;  // into the RUNTRAIL folder of the first location, or of the fallback
+    bool inFallback;
+    Where where;
+    bool needsRoot;  // to hand the folder to another user
+  };
+  const auto fifo = [](const path& at) { ASSERT_EQ(mkfifo(at.c_str(), 0666), 0); };
+  const auto foreignFolder = [](mode_t mode) {
+    return [mode](const path& runtrail, const path&, const path&) {
+      testing::MakeDirs(runtrail);
+      ASSERT_EQ(chmod(runtrail.c_str(), mode), 0);
+      ASSERT_EQ(chown(runtrail.c_str(), 4242, 4242), 0);
+    };
+  };
+  const Case cases[] = {
+      {"a FIFO as the log",
+       [&](const path& runtrail, const path& log, const path&) {
+         testing::MakeDirs(runtrail);
+         fifo(log);
+       },
+       false, kFallback, false},
+      {"a link to a FIFO as the log",
+       [&](const path& runtrail, const path& log, const path& elsewhere) {
+         testing::MakeDirs(runtrail);
+         fifo(elsewhere / "fifo");
+         testing::fs::create_symlink(elsewhere / "fifo", log);
+       },
+       false, kFallback, false},
+      {"a second name of another file as the log",
+       [](const path& runtrail, const path& log, const path& elsewhere) {
+         testing::MakeDirs(runtrail);
+         testing::WriteFile(elsewhere / "victim", "victim");
+         testing::fs::create_hard_link(elsewhere / "victim", log);
+       },
+       false, kFallback, false},
+      {"RUNTRAIL a link to another folder",
+       [](const path& runtrail, const path&, const path& elsewhere) {
+         testing::fs::create_directory_symlink(elsewhere, runtrail);
+       },
+       false, kFallback, false},
+      {"the fallback's RUNTRAIL a link to another folder",
+       [](const path& runtrail, const path&, const path& elsewhere) {
+         testing::fs::create_directory_symlink(elsewhere, runtrail);
+       },
+       true, kNowhere, false},
+      {"RUNTRAIL another user's, open to all, not sticky", foreignFolder(0777), false, kFallback,
+       true},
+      {"RUNTRAIL another user's, open to all, sticky", foreignFolder(01777), false, kFirst, true},
+  };
+  // Opening a planted FIFO once waited forever: should it again, this ends the test instead.
+  alarm(30);
+  int number = 0;
+  for (const Case& c : cases) {
+    if (c.needsRoot && geteuid() != 0) continue;
+    SCOPED_TRACE(c.what);
+    const path base = dir_ / std::to_string(++number);
+    appData_ = base / "appdata";
+    temp_ = base / "temp";
+    const path elsewhere = base / "elsewhere";
+    for (const path& folder : {appData_, temp_, elsewhere}) testing::MakeDirs(folder);
+    appDataAvailable_ = !c.inFallback;
+    const path log = c.inFallback ? FallbackLog() : FirstLog();
+    c.plant(log.parent_path(), log, elsewhere);
+    const auto untouched = testing::TreeListing(elsewhere);
+
+    LogWrite(L"x");
+
+    EXPECT_EQ(testing::TreeListing(elsewhere), untouched);
+    const path kept = c.where == kFirst ? FirstLog() : FallbackLog();
+    if (c.where == kNowhere) {
+      EXPECT_FALSE(testing::fs::exists(elsewhere / FirstLog().filename()));
+    } else {
+      EXPECT_EQ(testing::ReadFile(kept), Header() + Record("x"));
+    }
+  }
+  alarm(0);
+}
+
+// The lock is a file in /tmp named after the program, so this runs a copy of the test writer
+// under a name of its own, out of the way of every other run.
+TEST_F(LogWriteTest, ALockHeldOrPlantedByAnotherUserDropsTheRecordInsteadOfHanging) {
+  const std::string program = "log_lock_probe_" + std::to_string(getpid());
+  const path writer = dir_ / program;
+  testing::fs::copy_file(UIPPACK_LOG_TEST_WRITER, writer);
+  const path lock = path("/tmp") / ("#mutexRUNTRAIL_" + program);
+  const path log = appData_ / "RUNTRAIL" / ("RUNTRAIL_" + program + ".log");
+  const path fifo = dir_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+
+  int holder = -1;
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+    bool recorded;
+  };
+  const Case cases[] = {
+      {"nothing in the way", [] {}, true},
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(lock.c_str(), 0666), 0); }, false},
+      {"a link to a FIFO", [&] { testing::fs::create_symlink(fifo, lock); }, false},
+      {"a lock file held by another process",
+       [&] {
+         holder = open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+         ASSERT_EQ(flock(holder, LOCK_EX), 0);
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::fs::remove(lock);
+    testing::fs::remove_all(appData_ / "RUNTRAIL");
+    c.plant();
+    // The wait for a held lock ends after about 5 s; 124 means still waiting at 30 s.
+    const auto run = testing::RunProcess(
+        {"/usr/bin/timeout", "30", writer.string(), appData_.string(), temp_.string(), "1"});
+    if (holder >= 0) close(holder);
+    holder = -1;
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(testing::fs::exists(log), c.recorded);
+    EXPECT_FALSE(testing::fs::exists(temp_ / "RUNTRAIL"));
+  }
+  testing::fs::remove(lock);
+}
+
 TEST_F(LogWriteTest, MessageIsWrittenAsFormattedAndCut) {
   LogWrite(L"No valid uip files found in path = %s.\nA Valid UIP Path:\n\t\t\t\t \t1.layout\n",
            L"/pkg");
@@ -166,14 +301,18 @@ TEST_F(LogWriteTest, MessageIsWrittenAsFormattedAndCut) {
   LogWrite(L"%s", exact.c_str());
   LogWrite(L"%s", (exact + L"y").c_str());
   LogWrite(L"Gr\u00fc\u00dfe \u20ac \U0001D11E %s", L"\u65e5\u672c");
+  LogWrite(L"cr\r%s\r\nlf", L"/p\r\n2024-01-01 00:00:00.000\t[forged]");
   const std::string x(kMaxMessage, 'x');
-  EXPECT_EQ(testing::ReadFile(FirstLog()),
-            Header() +
-                Record("No valid uip files found in path = /pkg.\nA Valid UIP Path:\n\t\t\t\t \t"
-                       "1.layout\n") +
-                Record(x) + Record(x) +
-                Record("Gr\xC3\xBC\xC3\x9F"
-                       "e \xE2\x82\xAC \xF0\x9D\x84\x9E \xE6\x97\xA5\xE6\x9C\xAC"));
+  const std::string cr = "\xE2\x90\x8D";  // U+240D
+  EXPECT_EQ(
+      testing::ReadFile(FirstLog()),
+      Header() +
+          Record("No valid uip files found in path = /pkg.\nA Valid UIP Path:\n\t\t\t\t \t"
+                 "1.layout\n") +
+          Record(x) + Record(x) +
+          Record("Gr\xC3\xBC\xC3\x9F"
+                 "e \xE2\x82\xAC \xF0\x9D\x84\x9E \xE6\x97\xA5\xE6\x9C\xAC") +
+          Record("cr" + cr + "/p" + cr + "\n2024-01-01 00:00:00.000\t[forged]" + cr + "\nlf"));
 }
 
 TEST_F(LogWriteTest, UnreadableArgumentGivesTheAccessErrorRecord) {

@@ -220,10 +220,14 @@ unsigned long CurrentProcessId();
 // GetCurrentThreadId; the kernel's thread id on POSIX (gettid, pthread_threadid_np).
 unsigned long CurrentThreadId();
 
+// How long NamedMutexLock::Acquire waits for a lock that someone else holds.
+inline constexpr unsigned kLockWaitMilliseconds = 5000;
+
 // A lock shared by name across every process of the machine, held by one thread at a time and
-// released by the system when its holder dies. Windows: a named mutex, created initially owned
-// and waited for without limit when it already existed. POSIX: an exclusive flock on the file
-// /tmp/<name>, created with mode 0666 so every user can take it.
+// released by the system when its holder dies. Any user may take it, so nobody may keep it from
+// the others for longer than kLockWaitMilliseconds: past that, Acquire gives up. Windows: a named
+// mutex, created initially owned and waited for when it already existed. POSIX: an exclusive flock
+// on the file /tmp/<name>, created with mode 0666 so every user can take it, polled while held.
 class NamedMutexLock {
  public:
   NamedMutexLock();
@@ -232,7 +236,9 @@ class NamedMutexLock {
   NamedMutexLock& operator=(const NamedMutexLock&) = delete;
 
   // Creates or opens the lock and waits until the calling thread holds it. False when the lock
-  // cannot be created or opened; nothing is held then.
+  // cannot be created or opened (on POSIX: anything but a regular file with one link, which is
+  // opened without following links and without waiting), or when it is not had in time; nothing
+  // is held then.
   bool Acquire(const std::wstring& name);
 
  private:
@@ -249,6 +255,30 @@ bool DirectoryExists(const std::wstring& path);
 // Creates the last level of path, open to every user of the machine (mode 01777 on POSIX).
 bool CreateSharedDirectory(const std::wstring& path);
 
+// A log folder held open: the log file is created, opened and deleted inside the very directory
+// that was checked, so swapping the folder for a link afterwards redirects nothing.
+class LogDirectory {
+ public:
+  LogDirectory();
+  ~LogDirectory();
+  LogDirectory(const LogDirectory&) = delete;
+  LogDirectory& operator=(const LogDirectory&) = delete;
+
+  // Opens the existing directory path. On POSIX its last level must be a directory, not a link
+  // to one, and a directory that every user may write to must be sticky or belong to root or to
+  // this user: anyone else could swap the files in it. False when it is refused or cannot be
+  // opened.
+  bool Open(const std::wstring& path);
+  bool IsOpen() const;
+  // Deletes the file name inside the directory.
+  bool RemoveFile(const std::wstring& name) const;
+
+ private:
+  friend class SharedAppendFile;
+  std::intptr_t handle_;  // POSIX: the open directory
+  std::wstring path_;     // Windows: the directory's path, which ends in a separator
+};
+
 // A text file that many processes open at once for appending: others may read and write it
 // while it is open. A file it creates is open to every user (mode 0666 on POSIX).
 class SharedAppendFile {
@@ -258,8 +288,10 @@ class SharedAppendFile {
   SharedAppendFile(const SharedAppendFile&) = delete;
   SharedAppendFile& operator=(const SharedAppendFile&) = delete;
 
-  // Opens path for writing, creating it when absent.
-  bool Open(const std::wstring& path);
+  // Opens the file name in directory for writing, creating it when absent. On POSIX only a
+  // regular file with a single link is taken, opened without following links and without
+  // waiting: a planted FIFO, link or second name of another file is refused.
+  bool Open(const LogDirectory& directory, const std::wstring& name);
   bool IsOpen() const;
   // The file's creation (birth) time as UTC fields; false when the file system keeps none.
   bool GetCreationTime(CalendarTime* utc) const;

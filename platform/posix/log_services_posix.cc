@@ -7,11 +7,14 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csetjmp>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 #if defined(__GLIBC__)
 #include <link.h>
@@ -34,32 +37,73 @@ constexpr mode_t kSharedDirectoryMode = 01777;
 
 std::string Narrow(const std::wstring& path) { return WideToNarrow(path); }
 
-int RetryOnInterrupt(int (*call)(int, int), int fd, int argument) {
-  int result;
-  do {
-    result = call(fd, argument);
-  } while (result < 0 && errno == EINTR);
-  return result;
-}
-
-// Opens a file that other users may have created. O_CREAT on someone else's file in a sticky
-// world-writable directory is refused on hardened systems (protected_regular), so an existing
-// file is opened without it.
-int OpenShared(const std::string& path, int accessFlags) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const int created =
-        open(path.c_str(), accessFlags | O_CREAT | O_EXCL | O_CLOEXEC, kSharedFileMode);
-    if (created >= 0) {
-      fchmod(created, kSharedFileMode);
-      return created;
+// Opens a file that other users may have created, in directory (or AT_FDCWD). O_CREAT on
+// someone else's file in a sticky world-writable directory is refused on hardened systems
+// (protected_regular), so an existing file is opened without it. Anyone may have planted
+// something in the file's place: a FIFO would stall the open, a link or a second name of another
+// file would steer the writes. So no link is followed, nothing is waited on, and only a regular
+// file with a single link is kept.
+int OpenShared(int directory, const std::string& name, int accessFlags) {
+  constexpr int kSafely = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = -1;
+  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+    fd = openat(directory, name.c_str(), accessFlags | kSafely | O_CREAT | O_EXCL, kSharedFileMode);
+    if (fd >= 0) {
+      fchmod(fd, kSharedFileMode);
+      break;
     }
     if (errno != EEXIST) return -1;
-    const int existing = open(path.c_str(), accessFlags | O_CLOEXEC);
-    if (existing >= 0 || errno != ENOENT) return existing;
+    fd = openat(directory, name.c_str(), accessFlags | kSafely);
+    if (fd < 0 && errno != ENOENT) return -1;
     // Deleted between the two opens: try again.
   }
-  return -1;
+  if (fd < 0) return -1;
+  struct stat info {};
+  const int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
+
+// flock without LOCK_NB would wait as long as any user cares to hold the lock file, so the lock
+// is polled until the deadline; the first pauses are short so an ordinary hand-over stays quick.
+bool LockWithin(int fd, std::chrono::milliseconds limit) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + limit;
+  std::chrono::milliseconds pause(1);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return false;
+    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+}
+
+// The path without trailing slashes, which would make the last level's link followed.
+std::string DirectoryPath(const std::wstring& path) {
+  std::string narrow = Narrow(path);
+  while (narrow.size() > 1 && narrow.back() == '/') narrow.pop_back();
+  return narrow;
+}
+
+// In a directory that every user may write to, only the sticky bit keeps them from deleting or
+// renaming each other's files; without it the owner must be trusted: root or this user.
+bool OthersMaySwapFilesIn(const struct stat& directory) {
+  return (directory.st_mode & S_IWOTH) != 0 && (directory.st_mode & S_ISVTX) == 0 &&
+         directory.st_uid != 0 && directory.st_uid != geteuid();
+}
+
+#if defined(O_PATH)
+// Enough to create and open files inside, and needs no read permission on the directory.
+constexpr int kDirectoryAccess = O_PATH;
+#else
+constexpr int kDirectoryAccess = O_RDONLY;
+#endif
 
 CalendarTime ToCalendar(const std::tm& fields, long nanoseconds) {
   CalendarTime time;
@@ -109,9 +153,9 @@ NamedMutexLock::~NamedMutexLock() {
 bool NamedMutexLock::Acquire(const std::wstring& name) {
   if (handle_ != kNoDescriptor) return false;
   // A read-only descriptor is enough for flock, and works on another user's lock file.
-  const int fd = OpenShared("/tmp/" + Narrow(name), O_RDONLY);
+  const int fd = OpenShared(AT_FDCWD, "/tmp/" + Narrow(name), O_RDONLY);
   if (fd < 0) return false;
-  if (RetryOnInterrupt(flock, fd, LOCK_EX) != 0) {
+  if (!LockWithin(fd, std::chrono::milliseconds(kLockWaitMilliseconds))) {
     close(fd);
     return false;
   }
@@ -141,10 +185,44 @@ bool DirectoryExists(const std::wstring& path) {
 }
 
 bool CreateSharedDirectory(const std::wstring& path) {
-  const std::string narrow = Narrow(path);
+  const std::string narrow = DirectoryPath(path);
   if (mkdir(narrow.c_str(), kSharedDirectoryMode) != 0) return false;
-  chmod(narrow.c_str(), kSharedDirectoryMode);
+  // Widened through the new directory itself, never through a link put in its place.
+  const int fd = open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    fchmod(fd, kSharedDirectoryMode);
+    close(fd);
+  }
   return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+LogDirectory::LogDirectory() : handle_(kNoDescriptor) {}
+
+LogDirectory::~LogDirectory() {
+  if (handle_ != kNoDescriptor) close(static_cast<int>(handle_));
+}
+
+bool LogDirectory::Open(const std::wstring& path) {
+  if (handle_ != kNoDescriptor) close(static_cast<int>(handle_));
+  handle_ = kNoDescriptor;
+  const int fd =
+      open(DirectoryPath(path).c_str(), kDirectoryAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || OthersMaySwapFilesIn(info)) {
+    close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool LogDirectory::IsOpen() const { return handle_ != kNoDescriptor; }
+
+bool LogDirectory::RemoveFile(const std::wstring& name) const {
+  return IsOpen() && unlinkat(static_cast<int>(handle_), Narrow(name).c_str(), 0) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -153,11 +231,11 @@ SharedAppendFile::SharedAppendFile() : handle_(kNoDescriptor) {}
 
 SharedAppendFile::~SharedAppendFile() { Close(); }
 
-bool SharedAppendFile::Open(const std::wstring& path) {
+bool SharedAppendFile::Open(const LogDirectory& directory, const std::wstring& name) {
   Close();
+  if (!directory.IsOpen()) return false;
   // O_APPEND keeps every write at the end even if a writer outside our lock has grown the file.
-  // In a world-writable directory a link planted in the log's place is not followed.
-  const int fd = OpenShared(Narrow(path), O_WRONLY | O_APPEND | O_NOFOLLOW);
+  const int fd = OpenShared(static_cast<int>(directory.handle_), Narrow(name), O_WRONLY | O_APPEND);
   if (fd < 0) return false;
   handle_ = fd;
   return true;

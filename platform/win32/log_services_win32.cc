@@ -62,7 +62,14 @@ bool NamedMutexLock::Acquire(const std::wstring& name) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, name.c_str());
   if (mutex == nullptr) return false;
   // An existing mutex is opened without granting ownership; an abandoned one counts as ours.
-  if (GetLastError() == ERROR_ALREADY_EXISTS) WaitForSingleObject(mutex, INFINITE);
+  // Any user may hold it, so the wait is bounded; a lock not had in time means no record.
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD waited = WaitForSingleObject(mutex, kLockWaitMilliseconds);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+      CloseHandle(mutex);
+      return false;
+    }
+  }
   handle_ = FromHandle(mutex);
   return true;
 }
@@ -95,12 +102,35 @@ bool CreateSharedDirectory(const std::wstring& path) {
 
 // ---------------------------------------------------------------------------------------------
 
+// Files are named through the directory's path; the handle is not used here.
+LogDirectory::LogDirectory() : handle_(0) {}
+
+LogDirectory::~LogDirectory() = default;
+
+bool LogDirectory::Open(const std::wstring& path) {
+  path_.clear();
+  if (!DirectoryExists(path)) return false;
+  path_ = path;
+  if (path_.back() != L'\\' && path_.back() != L'/') path_ += L'\\';
+  return true;
+}
+
+bool LogDirectory::IsOpen() const { return !path_.empty(); }
+
+bool LogDirectory::RemoveFile(const std::wstring& name) const {
+  return IsOpen() && DeleteFileW((path_ + name).c_str()) != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+
 SharedAppendFile::SharedAppendFile() : handle_(kNoFile) {}
 
 SharedAppendFile::~SharedAppendFile() { Close(); }
 
-bool SharedAppendFile::Open(const std::wstring& path) {
+bool SharedAppendFile::Open(const LogDirectory& directory, const std::wstring& name) {
   Close();
+  if (!directory.IsOpen()) return false;
+  const std::wstring path = directory.path_ + name;
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
