@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -180,32 +181,50 @@ class TreeCopier {
     CopyTimes(destination.get(), info);
   }
 
+  // Copies the size bytes the file held when it was opened. Holes stay holes, so a sparse file
+  // cannot fill the disk, and the data between them moves in the kernel where it can.
   static bool CopyContent(int source, int destination, off_t size) {
-#if defined(__linux__)
-    // In the kernel, without a trip through a buffer of ours.
-    off_t left = size;
-    while (left > 0) {
-      const ssize_t sent = ::sendfile(destination, source, nullptr, static_cast<std::size_t>(left));
-      if (sent < 0 && errno == EINTR) continue;
-      if (sent < 0 && (errno == EINVAL || errno == ENOSYS)) break;  // take the plain way
-      if (sent <= 0) return sent == 0;  // the file shrank while it was copied
-      left -= sent;
-    }
-    if (left == 0) return DrainRest(source, destination);
-#else
-    (void)size;
+    off_t position = 0;
+    while (position < size) {
+      off_t dataStart = position;
+      off_t dataEnd = size;
+#if defined(SEEK_DATA) && defined(SEEK_HOLE)
+      dataStart = ::lseek(source, position, SEEK_DATA);
+      if (dataStart < 0 && errno == ENXIO) break;  // only a hole is left
+      if (dataStart < 0) dataStart = position;     // the file system knows no holes
+      if (dataStart >= size) break;
+      dataEnd = std::min(size, std::max(dataStart, ::lseek(source, dataStart, SEEK_HOLE)));
+      if (dataEnd == dataStart) dataEnd = size;
 #endif
-    return DrainRest(source, destination);
+      if (::lseek(source, dataStart, SEEK_SET) < 0 ||
+          ::lseek(destination, dataStart, SEEK_SET) < 0 ||
+          !CopyRange(source, destination, dataEnd - dataStart)) {
+        return false;
+      }
+      position = dataEnd;
+    }
+    return ::ftruncate(destination, size) == 0;
   }
 
-  // Whatever the file holds past its size when it was opened, or all of it where the kernel
-  // copy is not available.
-  static bool DrainRest(int source, int destination) {
+  // Moves length bytes from the source's position to the destination's. False when the source
+  // ends first (it shrank while it was copied) or a write fails.
+  static bool CopyRange(int source, int destination, off_t length) {
+#if defined(__linux__)
+    while (length > 0) {
+      const ssize_t sent =
+          ::sendfile(destination, source, nullptr, static_cast<std::size_t>(length));
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent < 0 && (errno == EINVAL || errno == ENOSYS)) break;  // take the plain way
+      if (sent <= 0) return false;
+      length -= sent;
+    }
+#endif
     char buffer[64 * 1024];
-    while (true) {
-      const ssize_t got = ::read(source, buffer, sizeof buffer);
+    while (length > 0) {
+      const ssize_t got =
+          ::read(source, buffer, static_cast<std::size_t>(std::min<off_t>(length, sizeof buffer)));
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return got == 0;
+      if (got <= 0) return false;
       for (ssize_t done = 0; done < got;) {
         const ssize_t put =
             ::write(destination, buffer + done, static_cast<std::size_t>(got - done));
@@ -213,7 +232,9 @@ class TreeCopier {
         if (put <= 0) return false;
         done += put;
       }
+      length -= got;
     }
+    return true;
   }
 
   std::set<FileId> activeSources_;

@@ -44,6 +44,8 @@ TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestinat
   fs::create_hard_link(outside / "hardlinked.txt", destination / "layout/shared.lua");
   fs::create_symlink(outside, destination / "res");
   WriteFile(source / "res/icons/a.png", "png");
+  WriteFile(source / "res/sparse.bin", "head");
+  fs::resize_file(source / "res/sparse.bin", 64 << 20);
 
   ASSERT_TRUE(CopyTreeFollowingLinks(Wide(source), Wide(destination)));
 
@@ -51,6 +53,12 @@ TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestinat
   EXPECT_EQ(ReadFile(destination / "layout/shared.lua"), "return 7\n");
   EXPECT_EQ(ReadFile(destination / "layout/dir/inner.txt"), "inner");
   EXPECT_EQ(ReadFile(destination / "res/icons/a.png"), "png");
+  // A hole stays a hole: a sparse file cannot fill the disk.
+  struct stat sparse {};
+  ASSERT_EQ(stat((destination / "res/sparse.bin").c_str(), &sparse), 0);
+  EXPECT_EQ(sparse.st_size, 64 << 20);
+  EXPECT_LT(sparse.st_blocks * 512, 1 << 20);
+  EXPECT_EQ(ReadFile(destination / "res/sparse.bin").substr(0, 5), std::string("head\0", 5));
   for (const auto& entry : fs::recursive_directory_iterator(destination)) {
     EXPECT_TRUE(entry.is_directory() || entry.is_regular_file()) << entry.path();
     EXPECT_FALSE(entry.is_symlink()) << entry.path();
