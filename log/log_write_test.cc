@@ -173,8 +173,8 @@ TEST_F(LogWriteTest, PlantedFifosLinksAndForeignFoldersAreNotUsed) {
   struct Case {
     const char* what;
     Plant plant;  // into the RUNTRAIL folder of the first location, or of the fallback
-    bool inFallback;
     Where where;
+    bool inFallback;
     bool needsRoot;  // to hand the folder to another user
   };
   const auto fifo = [](const path& at) { ASSERT_EQ(mkfifo(at.c_str(), 0666), 0); };
@@ -191,34 +191,34 @@ TEST_F(LogWriteTest, PlantedFifosLinksAndForeignFoldersAreNotUsed) {
          testing::MakeDirs(runtrail);
          fifo(log);
        },
-       false, kFallback, false},
+       kFallback, false, false},
       {"a link to a FIFO as the log",
        [&](const path& runtrail, const path& log, const path& elsewhere) {
          testing::MakeDirs(runtrail);
          fifo(elsewhere / "fifo");
          testing::fs::create_symlink(elsewhere / "fifo", log);
        },
-       false, kFallback, false},
+       kFallback, false, false},
       {"a second name of another file as the log",
        [](const path& runtrail, const path& log, const path& elsewhere) {
          testing::MakeDirs(runtrail);
          testing::WriteFile(elsewhere / "victim", "victim");
          testing::fs::create_hard_link(elsewhere / "victim", log);
        },
-       false, kFallback, false},
+       kFallback, false, false},
       {"RUNTRAIL a link to another folder",
        [](const path& runtrail, const path&, const path& elsewhere) {
          testing::fs::create_directory_symlink(elsewhere, runtrail);
        },
-       false, kFallback, false},
+       kFallback, false, false},
       {"the fallback's RUNTRAIL a link to another folder",
        [](const path& runtrail, const path&, const path& elsewhere) {
          testing::fs::create_directory_symlink(elsewhere, runtrail);
        },
-       true, kNowhere, false},
-      {"RUNTRAIL another user's, open to all, not sticky", foreignFolder(0777), false, kFallback,
+       kNowhere, true, false},
+      {"RUNTRAIL another user's, open to all, not sticky", foreignFolder(0777), kFallback, false,
        true},
-      {"RUNTRAIL another user's, open to all, sticky", foreignFolder(01777), false, kFirst, true},
+      {"RUNTRAIL another user's, open to all, sticky", foreignFolder(01777), kFirst, false, true},
   };
   // Opening a planted FIFO once waited forever: should it again, this ends the test instead.
   alarm(30);

@@ -186,15 +186,16 @@ class TreeCopier {
   static bool CopyContent(int source, int destination, off_t size) {
     off_t position = 0;
     while (position < size) {
-      off_t dataStart = position;
-      off_t dataEnd = size;
 #if defined(SEEK_DATA) && defined(SEEK_HOLE)
-      dataStart = ::lseek(source, position, SEEK_DATA);
+      off_t dataStart = ::lseek(source, position, SEEK_DATA);
       if (dataStart < 0 && errno == ENXIO) break;  // only a hole is left
       if (dataStart < 0) dataStart = position;     // the file system knows no holes
       if (dataStart >= size) break;
-      dataEnd = std::min(size, std::max(dataStart, ::lseek(source, dataStart, SEEK_HOLE)));
+      off_t dataEnd = std::min(size, std::max(dataStart, ::lseek(source, dataStart, SEEK_HOLE)));
       if (dataEnd == dataStart) dataEnd = size;
+#else
+      const off_t dataStart = position;
+      const off_t dataEnd = size;
 #endif
       if (::lseek(source, dataStart, SEEK_SET) < 0 ||
           ::lseek(destination, dataStart, SEEK_SET) < 0 ||
