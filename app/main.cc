@@ -3,7 +3,8 @@
 #include <vector>
 
 #include "app/run_driver.h"
-#include "platform/platform.h"
+#include "platform/process.h"
+#include "platform/text.h"
 
 #ifdef _WIN32
 // The wide entry point: the runtime splits the command line without expanding wildcards.

@@ -5,7 +5,8 @@
 
 #include "log/log_write.h"
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/path.h"
 
 namespace uippack {
 namespace {

@@ -25,7 +25,7 @@
 
 #include "container/container_format.h"
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/text.h"
 
 extern char** environ;
 

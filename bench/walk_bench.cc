@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/text.h"
 
 extern char** environ;
 

@@ -11,7 +11,8 @@
 
 #include "container/container_format.h"
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/file.h"
+#include "platform/path.h"
 
 namespace uippack {
 namespace {

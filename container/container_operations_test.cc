@@ -17,7 +17,8 @@
 
 #include "container/container_format.h"
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/file.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack {

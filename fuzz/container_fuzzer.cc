@@ -20,7 +20,7 @@
 
 #include "container/container_format.h"
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 

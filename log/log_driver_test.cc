@@ -6,7 +6,8 @@
 #include <regex>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/log_services.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::logging {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/log_services.h"
 
 namespace uippack::logging {
 

@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "log/log_record.h"
-#include "platform/platform.h"
+#include "platform/log_services.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::logging {

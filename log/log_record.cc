@@ -1,5 +1,7 @@
 #include "log/log_record.h"
 
+#include "platform/path.h"
+
 #include <algorithm>
 #include <cwchar>
 #include <vector>

@@ -1,6 +1,7 @@
 // The log's texts without files: names, limits, the header, the prefix, the replacement rule
 // and the format rewriting.
 #include "log/log_record.h"
+#include "platform/path.h"
 
 #include <gtest/gtest.h>
 

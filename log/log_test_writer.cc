@@ -5,7 +5,7 @@
 
 #include "log/log_environment.h"
 #include "log/log_write.h"
-#include "platform/platform.h"
+#include "platform/text.h"
 
 int main(int argc, char** argv) {
   using uippack::platform::NarrowToWide;

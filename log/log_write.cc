@@ -9,7 +9,8 @@
 
 #include "log/log_environment.h"
 #include "log/log_record.h"
-#include "platform/platform.h"
+#include "platform/log_services.h"
+#include "platform/process.h"
 
 namespace uippack {
 namespace logging {

@@ -15,7 +15,8 @@
 
 #include "log/log_environment.h"
 #include "log/log_record.h"
-#include "platform/platform.h"
+#include "platform/log_services.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::logging {

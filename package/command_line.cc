@@ -1,6 +1,6 @@
 #include "package/command_line.h"
 
-#include "platform/platform.h"
+#include "platform/path.h"
 
 namespace uippack {
 namespace {

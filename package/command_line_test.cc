@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "package/command_templates.h"
-#include "platform/platform.h"
+#include "platform/path.h"
 
 namespace uippack {
 namespace {

@@ -6,7 +6,9 @@
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
 #include "package/tree_overlap.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/directory.h"
+#include "platform/path.h"
 
 namespace uippack {
 

@@ -7,7 +7,9 @@
 
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
-#include "platform/platform.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack {

@@ -1,6 +1,10 @@
 #include "package/tool_runner.h"
 
 #include "package/command_templates.h"
+#include "platform/console.h"
+#include "platform/directory.h"
+#include "platform/path.h"
+#include "platform/text.h"
 
 namespace uippack {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "package/command_line.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace uippack {
 

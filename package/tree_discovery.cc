@@ -3,7 +3,8 @@
 #include <string>
 
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/directory.h"
+#include "platform/path.h"
 
 namespace uippack {
 namespace {

@@ -4,7 +4,8 @@
 #include <algorithm>
 
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/path.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack {

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cwctype>
 
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/path.h"
 
 namespace uippack {
 namespace {

@@ -6,7 +6,10 @@
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
 #include "package/tree_overlap.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/directory.h"
+#include "platform/path.h"
+#include "platform/text.h"
 
 namespace uippack {
 namespace {

@@ -2,7 +2,7 @@
 // live in posix/ and win32/.
 #include <utility>
 
-#include "platform/platform.h"
+#include "platform/file.h"
 
 namespace uippack::platform {
 

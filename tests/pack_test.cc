@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "package/package_builder.h"
-#include "platform/platform.h"
+#include "platform/text.h"
 #include "tests/package_fixture.h"
 
 namespace uippack::testing {

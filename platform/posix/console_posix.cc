@@ -5,7 +5,8 @@
 
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/text.h"
 
 namespace uippack::platform {
 

@@ -4,7 +4,8 @@
 
 #include <cerrno>
 
-#include "platform/platform.h"
+#include "platform/directory.h"
+#include "platform/text.h"
 
 namespace uippack::platform {
 

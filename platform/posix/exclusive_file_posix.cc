@@ -22,7 +22,8 @@
 #include <limits>
 #include <new>
 
-#include "platform/platform.h"
+#include "platform/file.h"
+#include "platform/text.h"
 
 namespace uippack::platform {
 namespace {

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/file.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::platform {

@@ -23,7 +23,9 @@
 #include <pthread.h>
 #endif
 
-#include "platform/platform.h"
+#include "platform/log_services.h"
+#include "platform/process.h"
+#include "platform/text.h"
 
 namespace uippack::platform {
 namespace {

@@ -13,7 +13,8 @@
 #include <mach-o/dyld.h>
 #endif
 
-#include "platform/platform.h"
+#include "platform/process.h"
+#include "platform/text.h"
 #include "platform/posix/command_line_split.h"
 
 extern char** environ;

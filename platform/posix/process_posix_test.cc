@@ -11,7 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/process.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::platform {

@@ -6,7 +6,8 @@
 
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/path.h"
+#include "platform/text.h"
 
 namespace uippack::platform {
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace uippack::platform {
 namespace {

@@ -20,7 +20,8 @@
 #include <sys/sendfile.h>
 #endif
 
-#include "platform/platform.h"
+#include "platform/directory.h"
+#include "platform/text.h"
 
 namespace uippack::platform {
 namespace {

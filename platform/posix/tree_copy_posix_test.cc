@@ -8,7 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/directory.h"
+#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::platform {

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/console.h"
 
 namespace uippack::platform {
 namespace {

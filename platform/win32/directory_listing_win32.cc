@@ -2,7 +2,7 @@
 // followed by "/*"; the wide API accepts the forward slash as a separator.
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/directory.h"
 
 namespace uippack::platform {
 namespace {

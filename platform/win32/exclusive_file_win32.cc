@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <new>
 
-#include "platform/platform.h"
+#include "platform/file.h"
 #include "platform/win32/unique_handle.h"
 
 namespace uippack::platform {

@@ -2,7 +2,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include "platform/platform.h"
+#include "platform/log_services.h"
 
 namespace uippack::platform {
 namespace {

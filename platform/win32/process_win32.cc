@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/process.h"
 #include "platform/win32/unique_handle.h"
 
 namespace uippack::platform {

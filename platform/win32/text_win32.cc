@@ -5,7 +5,8 @@
 #include <climits>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/path.h"
+#include "platform/text.h"
 #include "platform/win32/unique_handle.h"
 
 namespace uippack::platform {

@@ -8,7 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/text.h"
 
 namespace platform = uippack::platform;
 

@@ -1,0 +1,33 @@
+// Processes: starting the tools, awaited or detached, and this process's own set-up and path.
+#pragma once
+
+#include <string>
+
+namespace uippack::platform {
+
+enum class RunOutcome {
+  Completed,    // the child was started and the wait saw it end
+  StartFailed,  // the child was not started
+  WaitFailed,   // the child was started but the wait did not report its end
+};
+
+// Starts commandLine as a child process sharing this console and waits for it without a time
+// limit. The command line is one string split into program and arguments by the Windows rules;
+// no shell reads it. The child's exit code is not read.
+RunOutcome RunProcessAndWait(const std::wstring& commandLine);
+
+// Starts narrowCommandLine (in the system's narrow encoding) and returns at once; the child is
+// never awaited and may outlive this process. Ended children do not pile up: a later start
+// reaps them, and the system does once this process has ended.
+void StartProcessDetached(const std::string& narrowCommandLine);
+
+// Set-up before the run. On POSIX a console pipe closed by its reader, or a file size limit
+// reached by a container write, then makes the write fail with an error instead of ending the
+// process midway; the tools inherit this (7-Zip then finishes its archive). Nothing on Windows.
+void PrepareProcess();
+
+// The full path of the running executable; false when it cannot be had or is longer than the
+// platform allows.
+bool GetExecutablePath(std::wstring* path);
+
+}  // namespace uippack::platform

@@ -1,0 +1,18 @@
+// Text at the boundary to the operating system. Text is wide inside (std::wstring). On Windows
+// that is UTF-16 and goes to the wide API unchanged. On POSIX it is converted to UTF-8 at the
+// boundary; a byte that is not valid UTF-8 is carried as U+DC80..U+DCFF and turned back into
+// the same byte, so any file name a listing returns can be opened again.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace uippack::platform {
+
+// The system's narrow encoding: the ANSI code page on Windows (unrepresentable characters
+// become its default character), UTF-8 on POSIX (U+DC80..U+DCFF become the raw byte again).
+std::string WideToNarrow(std::wstring_view text);
+// The reverse of WideToNarrow; on POSIX invalid UTF-8 bytes become U+DC80..U+DCFF.
+std::wstring NarrowToWide(std::string_view text);
+
+}  // namespace uippack::platform
