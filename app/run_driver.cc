@@ -1,26 +1,18 @@
 #include "app/run_driver.h"
 
-#include <cwctype>
 #include <string>
 
 #include "log/log_write.h"
 #include "package/package_builder.h"
 #include "platform/console.h"
 #include "platform/path.h"
+#include "platform/text.h"
 
 namespace uippack {
 namespace {
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = -1;
-
-bool EqualsIgnoringCase(const std::wstring& text, std::wstring_view expected) {
-  if (text.size() != expected.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (std::towlower(text[i]) != std::towlower(expected[i])) return false;
-  }
-  return true;
-}
 
 // Paths may be typed with either separator; the tool works with the native one.
 void UseNativeSeparators(std::wstring* path) {
@@ -97,8 +89,8 @@ int RunDriver(const std::vector<std::wstring>& arguments) {
   const std::wstring& destination = arguments[3];
   const std::wstring mode = arguments.size() >= 5 ? arguments[4] : std::wstring();
 
-  if (EqualsIgnoringCase(option, L"-p")) return RunPack(source, destination, mode);
-  if (EqualsIgnoringCase(option, L"-u")) return RunUnpack(source, destination);
+  if (platform::EqualsIgnoringCase(option, L"-p")) return RunPack(source, destination, mode);
+  if (platform::EqualsIgnoringCase(option, L"-u")) return RunUnpack(source, destination);
   platform::WriteConsoleLine(L"option error, please use -p for packing and -u for unpacking");
   return kExitFailure;
 }

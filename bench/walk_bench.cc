@@ -75,7 +75,6 @@ int main(int argc, char** argv) {
 
   std::size_t scripts = 0, layouts = 0, resources = 0, zips = 0, containers = 0;
   const Timing pack = Measure(reps, [&] {
-    uippack::ResetFoundMarkersForTesting();
     uippack::PackageBuilder builder;
     if (builder.CollectPackItems(root) != 1) std::fprintf(stderr, "walk_bench: no scripts\n");
     scripts = builder.scriptFiles.size();
@@ -83,7 +82,6 @@ int main(int argc, char** argv) {
     resources = builder.resourceDirs.size();
   });
   const Timing unpack = Measure(reps, [&] {
-    uippack::ResetFoundMarkersForTesting();
     uippack::PackageBuilder builder;
     if (builder.CollectUnpackItems(root) != 1) std::fprintf(stderr, "walk_bench: no archives\n");
     zips = builder.zipFiles.size();

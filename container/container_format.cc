@@ -50,8 +50,6 @@ void XorWithKey(std::uint8_t* data, std::size_t size, std::uint8_t key) {
   for (; at < size; ++at) data[at] ^= key;
 }
 
-BlockFactorSource blockFactorSource = nullptr;
-
 }  // namespace
 
 ContainerHeader MakeContainerHeader(std::uint32_t payloadSize, std::uint32_t blockFactor) {
@@ -168,10 +166,7 @@ bool DecodeContainerImage(std::uint8_t* image, std::size_t size, ArchiveSpan* ar
   return true;
 }
 
-void SetBlockFactorSourceForTesting(BlockFactorSource source) { blockFactorSource = source; }
-
 std::uint32_t DrawBlockFactor() {
-  if (blockFactorSource != nullptr) return blockFactorSource();
   // Seeded at every draw, so wraps within the same second share their factor.
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   int factor;

@@ -82,11 +82,8 @@ struct ArchiveSpan {
 // holds no whole header. See the .cc for how damaged headers are read.
 bool DecodeContainerImage(std::uint8_t* image, std::size_t size, ArchiveSpan* archive);
 
-// The seam for the random block factor. A wrap takes its factor from DrawBlockFactor, which
-// calls the installed source, or, with none installed, seeds rand() with the current time and
-// draws rand() % 16 until it is not 0.
-using BlockFactorSource = std::uint32_t (*)();
-void SetBlockFactorSourceForTesting(BlockFactorSource source);  // nullptr restores the clock
+// The factor of a new container: rand() seeded with the current time, drawn % 16 until it is
+// not 0.
 std::uint32_t DrawBlockFactor();
 
 }  // namespace uippack

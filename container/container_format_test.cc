@@ -151,12 +151,7 @@ TEST(ContainerFormat, DamagedHeadersDecodeOnlyWhatTheFileHolds) {
   EXPECT_FALSE(DecodeContainerImage(Bytes(103).data(), 103, &span));
 }
 
-std::uint32_t ForcedSeven() { return 7; }
-
-TEST(ContainerFormat, BlockFactorComesFromTheSeamOrTheClock) {
-  SetBlockFactorSourceForTesting(&ForcedSeven);
-  EXPECT_EQ(DrawBlockFactor(), 7u);
-  SetBlockFactorSourceForTesting(nullptr);
+TEST(ContainerFormat, BlockFactorComesFromTheClock) {
   // Seeded from the clock at every draw: two draws within the same second agree.
   for (int attempt = 0; attempt < 5; ++attempt) {
     const std::time_t before = std::time(nullptr);

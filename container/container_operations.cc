@@ -1,7 +1,8 @@
-// The three container operations of the run object: the file side of the .uip container.
 // Each file is held exclusively, read whole with one read and written whole with one write,
-// flushed before it is closed. Every failure is a plain 0; the RAII holders close the files
-// and free the buffers on every way out.
+// flushed before it is closed. The RAII holders close the files and free the buffers on every
+// way out.
+#include "container/container_operations.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <optional>
@@ -10,11 +11,10 @@
 #include <vector>
 
 #include "container/container_format.h"
-#include "package/package_builder.h"
 #include "platform/file.h"
 #include "platform/path.h"
 
-namespace uippack {
+namespace uippack::container {
 namespace {
 
 using platform::ExclusiveFile;
@@ -75,27 +75,26 @@ bool ReadValidContainer(const std::wstring& path, ExclusiveFile* file,
   return image == nullptr || (file->Rewind() && ReadWholeFile(*file, image));
 }
 
-// The stem of path ends at the last occurrence of suffix (case-sensitive); whatever follows
+// The stem of path ends at the last occurrence of suffix (letter case counts); whatever follows
 // it is dropped. False when the path has no such occurrence.
 bool ReplaceLastSuffix(const std::wstring& path, std::wstring_view suffix,
                        std::wstring_view replacement, std::wstring* result) {
-  const std::size_t stemEnd = path.rfind(suffix);
-  if (stemEnd == std::wstring::npos) return false;
-  *result = path.substr(0, stemEnd);
+  if (path.rfind(suffix) == std::wstring::npos) return false;
+  *result = platform::StemBefore(path, suffix);
   result->append(replacement);
   return true;
 }
 
 // "dir/.layout.zip.wrapping" for "dir/layout.zip".
 std::wstring SetAsidePath(const std::wstring& zipPath) {
-  const auto separator = zipPath.find_last_of(platform::kPathSeparator);
-  const std::size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
-  return zipPath.substr(0, nameStart) + L"." + zipPath.substr(nameStart) + L".wrapping";
+  const std::wstring_view name = platform::FileNameOf(zipPath);
+  return zipPath.substr(0, zipPath.size() - name.size()) + L"." + std::wstring(name) + L".wrapping";
 }
 
 }  // namespace
 
-int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
+int WrapZipToContainer(const std::wstring& zipPath, std::uint32_t blockFactor,
+                       ArchiveAfterWrap archiveAfterWrap) {
   std::wstring containerPath;
   if (!ReplaceLastSuffix(zipPath, L".zip", L".uip", &containerPath)) return 0;
   ExclusiveFile container = ExclusiveFile::CreateForWriting(containerPath);
@@ -108,7 +107,6 @@ int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
     return 0;
   }
   const auto payloadSize = static_cast<std::uint32_t>(archiveSize);
-  const std::uint32_t blockFactor = DrawBlockFactor();
 
   // The archive is read behind room for the header and scrambled where it lies, so the one
   // buffer is the finished container: no second copy, one write.
@@ -119,9 +117,9 @@ int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
   EncodeContainerImage(image.Data(), payloadSize, blockFactor);
   archive.Close();  // closed before it may be deleted
 
-  // The mode deletes the archive. It is first only set aside under a hidden name beside it and
-  // deleted once the container is whole, so a failed write (a full disk) cannot lose it.
-  const bool deleteArchive = IsUipModeOption(modeOption);
+  // A deleted archive is first only set aside under a hidden name beside it and deleted once
+  // the container is whole, so a failed write (a full disk) cannot lose it.
+  const bool deleteArchive = archiveAfterWrap == ArchiveAfterWrap::Delete;
   const std::wstring setAside = SetAsidePath(zipPath);
   if (deleteArchive && !platform::MoveFileReplacing(zipPath, setAside)) return 0;
   if (container.Write(image.Data(), image.Size()) && container.Flush()) {
@@ -135,12 +133,12 @@ int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
   return 0;
 }
 
-int PackageBuilder::VerifyContainer(const std::wstring& containerPath) {
+int VerifyContainer(const std::wstring& containerPath) {
   ExclusiveFile file;
   return ReadValidContainer(containerPath, &file, nullptr) ? 1 : 0;
 }
 
-int PackageBuilder::UnwrapContainerToZip(const std::wstring& containerPath) {
+int UnwrapContainerToZip(const std::wstring& containerPath) {
   std::wstring archivePath;
   if (!ReplaceLastSuffix(containerPath, L".uip", L".zip", &archivePath)) return 0;
   // The same check as VerifyContainer, made before the archive is created, so an invalid or
@@ -160,4 +158,4 @@ int PackageBuilder::UnwrapContainerToZip(const std::wstring& containerPath) {
   return archive.Flush() ? 1 : 0;
 }
 
-}  // namespace uippack
+}  // namespace uippack::container

@@ -1,4 +1,6 @@
 // The three operations against real files in a temporary directory.
+#include "container/container_operations.h"
+
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -16,13 +18,14 @@
 #include <string>
 
 #include "container/container_format.h"
-#include "package/package_builder.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 
-namespace uippack {
+namespace uippack::container {
 namespace {
+
+using uippack::kMaxArchiveSize;
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
@@ -38,8 +41,13 @@ std::string RandomText(std::size_t size, unsigned seed) {
   return text;
 }
 
-std::uint32_t forcedFactor = 1;
-std::uint32_t ForcedFactor() { return forcedFactor; }
+int Wrap(const fs::path& zip, std::uint32_t factor = 1,
+         ArchiveAfterWrap after = ArchiveAfterWrap::Keep) {
+  return WrapZipToContainer(Wide(zip), factor, after);
+}
+int WrapDeleting(const fs::path& zip) { return Wrap(zip, 1, ArchiveAfterWrap::Delete); }
+int Unwrap(const fs::path& uip) { return UnwrapContainerToZip(Wide(uip)); }
+int Verify(const fs::path& uip) { return VerifyContainer(Wide(uip)); }
 
 // Runs operation(path) in a child process after prepare() and gives its result, or -1 when
 // the child did not exit normally. For limits that must not touch the test process.
@@ -54,22 +62,8 @@ int InChild(void (*prepare)(), int (*operation)(const fs::path&), const fs::path
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int Wrap(const fs::path& zip) { return PackageBuilder().WrapZipToContainer(Wide(zip)); }
-int WrapDeleting(const fs::path& zip) {
-  PackageBuilder builder;
-  builder.modeOption = L"-uip";
-  return builder.WrapZipToContainer(Wide(zip));
-}
-int Unwrap(const fs::path& uip) { return PackageBuilder().UnwrapContainerToZip(Wide(uip)); }
-
 class ContainerOperations : public ::testing::Test {
  protected:
-  void SetUp() override {
-    forcedFactor = 1;
-    SetBlockFactorSourceForTesting(&ForcedFactor);
-  }
-  void TearDown() override { SetBlockFactorSourceForTesting(nullptr); }
-
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir.path())) {
@@ -78,9 +72,7 @@ class ContainerOperations : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-
   TempDir dir;
-  PackageBuilder builder;
 };
 
 TEST_F(ContainerOperations, AbcIsThePublishedFileAndUnwrapsBack) {
@@ -94,11 +86,11 @@ TEST_F(ContainerOperations, AbcIsThePublishedFileAndUnwrapsBack) {
       0x96, 0xCE, 0xDA, 0xFA, 0xAE, 0x36, 0x52, 0x82, 0x86, 0x5E, 0x0A, 0x8A, 0xDE, 0x06,
       0x02, 0xD2, 0xB6, 0x2E, 0x7A, 0x5A, 0x65, 0x66, 0x67};
   WriteFile(dir / "layout.zip", "abc");
-  ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "layout.zip")), 1);
+  ASSERT_EQ(Wrap(dir / "layout.zip"), 1);
   EXPECT_EQ(ReadFile(dir / "layout.uip"), std::string(std::begin(expected), std::end(expected)));
   fs::remove(dir / "layout.zip");
-  EXPECT_EQ(builder.VerifyContainer(Wide(dir / "layout.uip")), 1);
-  ASSERT_EQ(builder.UnwrapContainerToZip(Wide(dir / "layout.uip")), 1);
+  EXPECT_EQ(Verify(dir / "layout.uip"), 1);
+  ASSERT_EQ(Unwrap(dir / "layout.uip"), 1);
   EXPECT_EQ(ReadFile(dir / "layout.zip"), "abc");
   EXPECT_TRUE(fs::exists(dir / "layout.uip"));  // deleted later by the unpack pipeline
 }
@@ -106,13 +98,12 @@ TEST_F(ContainerOperations, AbcIsThePublishedFileAndUnwrapsBack) {
 TEST_F(ContainerOperations, EveryFactorAndTheEmptyArchiveRoundTrip) {
   for (std::uint32_t f = 1; f <= 15; ++f) {
     for (const std::string& archive : {RandomText(70000, f), std::string()}) {
-      forcedFactor = f;
       WriteFile(dir / "a.zip", archive);
-      ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip")), 1);
+      ASSERT_EQ(Wrap(dir / "a.zip", f, ArchiveAfterWrap::Delete), 1);
+      EXPECT_EQ(Names(), std::vector<std::string>{"a.uip"});
       EXPECT_EQ(fs::file_size(dir / "a.uip"), archive.size() + 104);
-      fs::remove(dir / "a.zip");
-      EXPECT_EQ(builder.VerifyContainer(Wide(dir / "a.uip")), 1);
-      ASSERT_EQ(builder.UnwrapContainerToZip(Wide(dir / "a.uip")), 1);
+      EXPECT_EQ(Verify(dir / "a.uip"), 1);
+      ASSERT_EQ(Unwrap(dir / "a.uip"), 1);
       ASSERT_EQ(ReadFile(dir / "a.zip"), archive) << f;
     }
   }
@@ -120,34 +111,22 @@ TEST_F(ContainerOperations, EveryFactorAndTheEmptyArchiveRoundTrip) {
 
 TEST_F(ContainerOperations, NamesComeFromTheLastCaseSensitiveSuffix) {
   WriteFile(dir / "a.zip.bak", "x");
-  ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip.bak")), 1);
+  ASSERT_EQ(Wrap(dir / "a.zip.bak"), 1);
   fs::rename(dir / "a.uip", dir / "c.uip.old");
-  ASSERT_EQ(builder.UnwrapContainerToZip(Wide(dir / "c.uip.old")), 1);
+  ASSERT_EQ(Unwrap(dir / "c.uip.old"), 1);
   EXPECT_EQ(ReadFile(dir / "c.zip"), "x");
 
   WriteFile(dir / "D.ZIP", "z");
   fs::copy_file(dir / "c.uip.old", dir / "E.UIP");
   const auto before = Names();
-  EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "D.ZIP")), 0);
-  EXPECT_EQ(builder.UnwrapContainerToZip(Wide(dir / "E.UIP")), 0);
+  EXPECT_EQ(Wrap(dir / "D.ZIP"), 0);
+  EXPECT_EQ(Unwrap(dir / "E.UIP"), 0);
   EXPECT_EQ(Names(), before);
-}
-
-TEST_F(ContainerOperations, OnlyModeUipInAnyCaseDeletesTheArchive) {
-  const std::pair<const wchar_t*, bool> modes[] = {
-      {L"-uip", true}, {L"-UIP", true},   {L"-Uip", true},      {L"", false},
-      {L"-p", false},  {L"-uipx", false}, {L"-u\u0130p", false}};
-  for (const auto& [mode, deletes] : modes) {
-    builder.modeOption = mode;
-    WriteFile(dir / "m.zip", "data");
-    ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "m.zip")), 1);
-    EXPECT_EQ(fs::exists(dir / "m.zip"), !deletes) << platform::WideToNarrow(mode);
-  }
 }
 
 TEST_F(ContainerOperations, InvalidContainersCreateNoArchive) {
   WriteFile(dir / "a.zip", RandomText(4000, 12));
-  ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip")), 1);
+  ASSERT_EQ(Wrap(dir / "a.zip"), 1);
   fs::remove(dir / "a.zip");
   const std::string good = ReadFile(dir / "a.uip");
   std::string flipped = good;
@@ -157,47 +136,76 @@ TEST_F(ContainerOperations, InvalidContainersCreateNoArchive) {
   for (const std::string& bad :
        {flipped, badMagic, good + '\0', good.substr(0, 103), std::string()}) {
     WriteFile(dir / "a.uip", bad);
-    EXPECT_EQ(builder.VerifyContainer(Wide(dir / "a.uip")), 0);
-    EXPECT_EQ(builder.UnwrapContainerToZip(Wide(dir / "a.uip")), 0);
+    EXPECT_EQ(Verify(dir / "a.uip"), 0);
+    EXPECT_EQ(Unwrap(dir / "a.uip"), 0);
     EXPECT_FALSE(fs::exists(dir / "a.zip"));
   }
-  EXPECT_EQ(builder.UnwrapContainerToZip(Wide(dir / "missing.uip")), 0);
+  EXPECT_EQ(Unwrap(dir / "missing.uip"), 0);
   EXPECT_FALSE(fs::exists(dir / "missing.zip"));
-  EXPECT_EQ(builder.VerifyContainer(Wide(dir.path())), 0);
+  EXPECT_EQ(Verify(dir.path()), 0);
+
+  // A whole header with its magic, then 256 MiB that the file system does not hold (sparse):
+  // refused without being held whole.
+  const auto peakGrowthIsSmall = [](const fs::path& uip) {
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const int results = Verify(uip) + Unwrap(uip);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    return results == 0 && after.ru_maxrss - before.ru_maxrss < 32 * 1024 ? 1 : 0;
+  };
+  WriteFile(dir / "a.uip", good);
+  fs::resize_file(dir / "a.uip", 256 << 20);
+  EXPECT_EQ(InChild([] {}, peakGrowthIsSmall, dir / "a.uip"), 1);
 }
 
 TEST_F(ContainerOperations, UnusableArchivesLeaveAnEmptyContainer) {
   WriteFile(dir / "a.uip", "old");
-  EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip")), 0);  // missing
+  EXPECT_EQ(Wrap(dir / "a.zip"), 0);  // missing
   EXPECT_EQ(fs::file_size(dir / "a.uip"), 0u);
 
   // 4 GiB or more is refused before a byte is written or read (sparse files).
   for (std::uint64_t size : {kMaxArchiveSize + 1, std::uint64_t{1} << 32}) {
     WriteFile(dir / "big.zip", "");
     fs::resize_file(dir / "big.zip", size);
-    EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "big.zip")), 0);
+    EXPECT_EQ(Wrap(dir / "big.zip"), 0);
     EXPECT_EQ(fs::file_size(dir / "big.uip"), 0u);
   }
   fs::resize_file(dir / "big.uip", std::uint64_t{1} << 32);
-  EXPECT_EQ(builder.UnwrapContainerToZip(Wide(dir / "big.uip")), 0);
+  EXPECT_EQ(Unwrap(dir / "big.uip"), 0);
 }
 
-TEST_F(ContainerOperations, FilesHeldByAnotherOpenerAreLeftAlone) {
+TEST_F(ContainerOperations, FilesHeldByAnotherOpenerOrInPlaceOfALinkAreLeftAlone) {
   WriteFile(dir / "a.zip", "archive");
-  ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip")), 1);
+  ASSERT_EQ(Wrap(dir / "a.zip"), 1);
   const std::string container = ReadFile(dir / "a.uip");
   {
     auto held = platform::ExclusiveFile::OpenForReading(Wide(dir / "a.uip"));
-    EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip")), 0);
-    EXPECT_EQ(builder.VerifyContainer(Wide(dir / "a.uip")), 0);
+    EXPECT_EQ(Wrap(dir / "a.zip"), 0);
+    EXPECT_EQ(Verify(dir / "a.uip"), 0);
     EXPECT_EQ(ReadFile(dir / "a.uip"), container);  // not emptied by the refused wrap
   }
   {
     auto held = platform::ExclusiveFile::OpenForReading(Wide(dir / "a.zip"));
-    EXPECT_EQ(builder.UnwrapContainerToZip(Wide(dir / "a.uip")), 0);
-    EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip")), 0);
+    EXPECT_EQ(Unwrap(dir / "a.uip"), 0);
+    EXPECT_EQ(Wrap(dir / "a.zip"), 0);
     EXPECT_EQ(ReadFile(dir / "a.zip"), "archive");
   }
+  // Links stand where the files go: nothing is read or written through them.
+  WriteFile(dir / "outside/victim", "victim");
+  WriteFile(dir / "outside/good.zip", "archive");
+  WriteFile(dir / "outside/good.uip", container);
+  fs::create_symlink(dir / "outside/victim", dir / "b.uip");
+  fs::create_symlink(dir / "outside/victim", dir / "c.zip");
+  fs::create_symlink(dir / "outside/good.zip", dir / "d.zip");
+  fs::create_symlink(dir / "outside/good.uip", dir / "e.uip");
+  WriteFile(dir / "b.zip", "archive");
+  WriteFile(dir / "c.uip", container);
+  EXPECT_EQ(Wrap(dir / "b.zip"), 0);
+  EXPECT_EQ(Unwrap(dir / "c.uip"), 0);
+  EXPECT_EQ(Wrap(dir / "d.zip"), 0);
+  EXPECT_EQ(Verify(dir / "e.uip"), 0);
+  EXPECT_EQ(ReadFile(dir / "outside/victim"), "victim");
 }
 
 // Root ignores permission bits; the immutable flag stops even root from unlinking.
@@ -208,25 +216,21 @@ bool SetImmutable(int fd, bool on) {
   return ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
 }
 
-TEST_F(ContainerOperations, UndeletableArchiveLeavesAnEmptyContainer) {
+TEST_F(ContainerOperations, AnArchiveThatCannotBeDeletedOrAContainerNotWrittenKeepsTheArchive) {
   WriteFile(dir / "a.zip", "archive");
   const int fd = open((dir / "a.zip").c_str(), O_RDONLY | O_CLOEXEC);
-  if (!SetImmutable(fd, true)) {
-    close(fd);
-    GTEST_SKIP() << "cannot make a file undeletable here";
+  if (SetImmutable(fd, true)) {
+    const int result = WrapDeleting(dir / "a.zip");
+    SetImmutable(fd, false);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(fs::file_size(dir / "a.uip"), 0u);
+    EXPECT_EQ(ReadFile(dir / "a.zip"), "archive");
   }
-  const int result = WrapDeleting(dir / "a.zip");
-  SetImmutable(fd, false);
   close(fd);
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(fs::file_size(dir / "a.uip"), 0u);
-  EXPECT_EQ(ReadFile(dir / "a.zip"), "archive");
-}
 
-TEST_F(ContainerOperations, FailedContainerWriteInModeUipPutsTheArchiveBack) {
+  // The file size limit lets the archive be rewritten but not the 104 bytes longer container.
   const std::string archive = RandomText(10000, 15);
   WriteFile(dir / "a.zip", archive);
-  // The file size limit lets the archive be rewritten but not the 104 bytes longer container.
   const auto limitFileSize = [] {
     std::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{10050, 10050};
@@ -235,44 +239,6 @@ TEST_F(ContainerOperations, FailedContainerWriteInModeUipPutsTheArchiveBack) {
   EXPECT_EQ(InChild(limitFileSize, &WrapDeleting, dir / "a.zip"), 0);
   EXPECT_EQ(ReadFile(dir / "a.zip"), archive);
   EXPECT_EQ(Names(), std::vector<std::string>{"a.zip"});  // no partial container, nothing aside
-}
-
-TEST_F(ContainerOperations, LinksInPlaceOfTheFilesAreNeitherReadNorWrittenThrough) {
-  WriteFile(dir / "outside/a.zip", "archive");
-  ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "outside/a.zip")), 1);
-  const std::string container = ReadFile(dir / "outside/a.uip");
-  WriteFile(dir / "outside/victim", "victim");
-  fs::create_symlink(dir / "outside/victim", dir / "b.uip");
-  fs::create_symlink(dir / "outside/victim", dir / "c.zip");
-  WriteFile(dir / "b.zip", "archive");
-  WriteFile(dir / "c.uip", container);
-  EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "b.zip")), 0);
-  EXPECT_EQ(builder.UnwrapContainerToZip(Wide(dir / "c.uip")), 0);
-  fs::create_symlink(dir / "outside/a.zip", dir / "d.zip");
-  fs::create_symlink(dir / "outside/a.uip", dir / "e.uip");
-  EXPECT_EQ(builder.WrapZipToContainer(Wide(dir / "d.zip")), 0);
-  EXPECT_EQ(builder.VerifyContainer(Wide(dir / "e.uip")), 0);
-  EXPECT_EQ(ReadFile(dir / "outside/victim"), "victim");
-  EXPECT_EQ(ReadFile(dir / "outside/a.uip"), container);
-}
-
-// The peak memory a child process adds while it checks and unwraps a large damaged container.
-int GrowthUnderDamagedContainer(const fs::path& uip) {
-  rusage before{};
-  getrusage(RUSAGE_SELF, &before);
-  PackageBuilder builder;
-  const int results = builder.VerifyContainer(Wide(uip)) + builder.UnwrapContainerToZip(Wide(uip));
-  rusage after{};
-  getrusage(RUSAGE_SELF, &after);
-  return results == 0 && after.ru_maxrss - before.ru_maxrss < 32 * 1024 ? 1 : 0;
-}
-
-TEST_F(ContainerOperations, DamagedContainersAreRefusedWithoutBeingHeldWhole) {
-  WriteFile(dir / "a.zip", "archive");
-  ASSERT_EQ(builder.WrapZipToContainer(Wide(dir / "a.zip")), 1);
-  // A whole header with its magic, then 256 MiB that the file system does not hold (sparse).
-  fs::resize_file(dir / "a.uip", 256 << 20);
-  EXPECT_EQ(InChild([] {}, &GrowthUnderDamagedContainer, dir / "a.uip"), 1);
 }
 
 TEST_F(ContainerOperations, MemoryThatCannotBeHadIsAFailure) {
@@ -291,11 +257,11 @@ TEST_F(ContainerOperations, MemoryThatCannotBeHadIsAFailure) {
   };
   WriteFile(dir / "big.zip", "");
   fs::resize_file(dir / "big.zip", 256 << 20);
-  EXPECT_EQ(InChild(limitAddressSpace, &Wrap, dir / "big.zip"), 0);
+  EXPECT_EQ(InChild(
+                limitAddressSpace, [](const fs::path& zip) { return Wrap(zip); }, dir / "big.zip"),
+            0);
   EXPECT_EQ(fs::file_size(dir / "big.uip"), 0u);
-  fs::resize_file(dir / "big.uip", 256 << 20);
-  EXPECT_EQ(InChild(limitAddressSpace, &Unwrap, dir / "big.uip"), 0);
 }
 
 }  // namespace
-}  // namespace uippack
+}  // namespace uippack::container

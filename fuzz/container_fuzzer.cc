@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "container/container_format.h"
-#include "package/package_builder.h"
+#include "container/container_operations.h"
 #include "platform/text.h"
 
 namespace {
@@ -31,7 +31,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 std::string workDir;
 std::uint32_t forcedFactor = 1;
-std::uint32_t ForcedFactor() { return forcedFactor; }
 
 void Check(bool condition, const char* what) {
   if (!condition) {
@@ -82,12 +81,11 @@ void TryContainer(const Bytes& file) {
   const std::string archivePath = workDir + "/f.zip";
   WriteBytes(containerPath, file);
   unlink(archivePath.c_str());
-  uippack::PackageBuilder builder;
   const std::wstring wideContainer = uippack::platform::NarrowToWide(containerPath);
-  const int valid = builder.VerifyContainer(wideContainer);
+  const int valid = uippack::container::VerifyContainer(wideContainer);
   Check(valid == (uippack::IsValidContainerImage(file.data(), file.size()) ? 1 : 0),
         "VerifyContainer disagrees with the image check");
-  const int unwrapped = builder.UnwrapContainerToZip(wideContainer);
+  const int unwrapped = uippack::container::UnwrapContainerToZip(wideContainer);
   Check(unwrapped == valid, "UnwrapContainerToZip disagrees with VerifyContainer");
   Bytes archive;
   const bool created = ReadBytes(archivePath, &archive);
@@ -112,11 +110,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   Check(mkdtemp(pattern.data()) != nullptr, "cannot make a work directory");
   workDir = pattern;
   std::atexit(RemoveWorkDir);
-  uippack::SetBlockFactorSourceForTesting(&ForcedFactor);
   if (seeds == nullptr) return 0;
 
   // Seeds: valid containers of assorted sizes and every factor, written by the real wrap.
-  uippack::PackageBuilder builder;
   for (std::uint32_t factor = 1; factor <= 15; ++factor) {
     for (std::size_t size : {0, 1, 3, 255, 256, 257, 700, 3841}) {
       forcedFactor = factor;
@@ -124,7 +120,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
       for (std::size_t i = 0; i < size; ++i) archive[i] = static_cast<std::uint8_t>(i * 7 + size);
       const std::string zip = workDir + "/s.zip";
       WriteBytes(zip, archive);
-      Check(builder.WrapZipToContainer(uippack::platform::NarrowToWide(zip)) == 1, "seed wrap");
+      Check(
+          uippack::container::WrapZipToContainer(uippack::platform::NarrowToWide(zip), forcedFactor,
+                                                 uippack::container::ArchiveAfterWrap::Keep) == 1,
+          "seed wrap");
       const std::string seed =
           std::string(seeds) + "/f" + std::to_string(factor) + "-" + std::to_string(size) + ".uip";
       Check(std::rename((workDir + "/s.uip").c_str(), seed.c_str()) == 0, "seed rename");
@@ -153,10 +152,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   forcedFactor = size == 0 ? 1 : data[0] % 15 + 1;
   const std::string zip = workDir + "/r.zip";
   WriteBytes(zip, input);
-  uippack::PackageBuilder builder;
-  Check(builder.WrapZipToContainer(uippack::platform::NarrowToWide(zip)) == 1, "wrap failed");
+  Check(uippack::container::WrapZipToContainer(uippack::platform::NarrowToWide(zip), forcedFactor,
+                                               uippack::container::ArchiveAfterWrap::Keep) == 1,
+        "wrap failed");
   unlink(zip.c_str());
-  Check(builder.UnwrapContainerToZip(uippack::platform::NarrowToWide(workDir + "/r.uip")) == 1,
+  Check(uippack::container::UnwrapContainerToZip(
+            uippack::platform::NarrowToWide(workDir + "/r.uip")) == 1,
         "unwrap of a fresh container failed");
   Bytes back;
   Check(ReadBytes(zip, &back) && back == input, "round trip changed the archive");

@@ -1,22 +1,15 @@
 #include "log/log_record.h"
 
-#include "platform/path.h"
-
 #include <algorithm>
 #include <cwchar>
 #include <vector>
+
+#include "platform/path.h"
 
 namespace uippack::logging {
 namespace {
 
 constexpr std::wstring_view kLogName = L"RUNTRAIL";
-
-bool IsNameSeparator(wchar_t c) {
-  if (c == platform::kPathSeparator) return true;
-  // Windows also splits at "/" and after a drive letter's colon.
-  if constexpr (platform::kPathSeparator == L'\\') return c == L'/' || c == L':';
-  return false;
-}
 
 std::wstring Cut(std::wstring text, std::size_t limit) {
   if (text.size() > limit) text.resize(limit);
@@ -65,9 +58,7 @@ void FormatStep(void* context) {
 }  // namespace
 
 std::wstring ProgramNameOf(const std::wstring& path) {
-  std::size_t start = path.size();
-  while (start > 0 && !IsNameSeparator(path[start - 1])) --start;
-  std::wstring name = path.substr(start);
+  std::wstring name(platform::FileNameOf(path));
   const std::size_t dot = name.rfind(L'.');
   if (dot != std::wstring::npos) name.resize(dot);
   return name;

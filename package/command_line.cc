@@ -1,55 +1,20 @@
 #include "package/command_line.h"
 
 #include "platform/path.h"
+#include "platform/process.h"
 
 namespace uippack {
-namespace {
-
-// Characters no program's argument splitting treats specially. cmd.exe also splits at "," ";"
-// and "=", so those are quoted too.
-bool IsPlainCharacter(wchar_t c) {
-  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-         c == L'/' || c == L'\\' || c == L':' || c == L'.' || c == L'_' || c == L'-' || c == L'+' ||
-         c == L'~' || c == L'@' || c == L'*';
-}
-
-}  // namespace
 
 bool QuotePathForCommandLine(std::wstring_view path, bool readByArchiver, std::wstring* quoted) {
-  // Only the archiver pattern's own final "*" may be a wildcard.
-  std::wstring_view body = path;
-  if (readByArchiver && body.size() >= 2 && body.back() == L'*' &&
-      body[body.size() - 2] == platform::kPathSeparator) {
-    body.remove_suffix(1);
+  // Only the archiver pattern's own final "*" may be a wildcard; 7-Zip expands * and ? itself.
+  const bool endsInWildcard = readByArchiver && path.size() >= 2 && path.back() == L'*' &&
+                              path[path.size() - 2] == platform::kPathSeparator;
+  if (readByArchiver &&
+      path.substr(0, path.size() - (endsInWildcard ? 1 : 0)).find_first_of(L"*?") !=
+          std::wstring_view::npos) {
+    return false;
   }
-#ifdef _WIN32
-  // cmd.exe expands %NAME% even inside quotes, and a quote cannot be escaped for it at all. No
-  // Windows name holds * or ?, but a name seen through Wine may, and del and rd would take them
-  // as wildcards.
-  if (body.find_first_of(L"%\"*?") != std::wstring_view::npos) return false;
-#endif
-  // 7-Zip expands * and ? itself.
-  if (readByArchiver && body.find_first_of(L"*?") != std::wstring_view::npos) return false;
-  bool plain = !path.empty();
-  for (const wchar_t c : path) plain = plain && IsPlainCharacter(c);
-  if (plain) {
-    quoted->assign(path);
-    return true;
-  }
-  quoted->assign(1, L'"');
-  std::size_t backslashes = 0;
-  for (const wchar_t c : path) {
-    if (c == L'\\') {
-      ++backslashes;
-    } else {
-      if (c == L'"') quoted->append(backslashes + 1, L'\\');
-      backslashes = 0;
-    }
-    quoted->push_back(c);
-  }
-  quoted->append(backslashes, L'\\');  // so the closing quote stays a quote
-  quoted->push_back(L'"');
-  return true;
+  return platform::QuoteCommandArgument(path, endsInWildcard, quoted);
 }
 
 CommandBuffer::CommandBuffer(std::wstring_view commandTemplate,

@@ -49,9 +49,8 @@ class CommandBuffer {
   bool startable_ = true;
 };
 
-// How a path enters a command line: unchanged when it holds only plain characters, otherwise in
-// double quotes (with backslashes before a quote doubled, so the Windows argument rules give the
-// path back). False when no quoting makes the path safe on this platform.
+// How a path enters a command line: as the platform quotes one argument, and refused when the
+// archiver would read * or ? in it as a wildcard, but for its pattern's own final "*".
 bool QuotePathForCommandLine(std::wstring_view path, bool readByArchiver, std::wstring* quoted);
 
 }  // namespace uippack

@@ -14,7 +14,7 @@ namespace uippack {
 
 int PackageBuilder::PackAll(const std::wstring& source, const std::wstring& destination) {
   if (CheckSeparateTrees(source, destination) != 1) return 0;
-  if (CopyTree(source, destination) != 1) return 0;
+  if (CopyTree(runner_, source, destination) != 1) return 0;
   if (CollectPackItems(destination) != 1) return 0;
   if (CompileScripts() != 1) return 0;
   if (CompressLayoutDirs() != 1) return 0;
@@ -28,12 +28,12 @@ int PackageBuilder::CompileScripts() {
     const CommandBuffer preCompile(
         templates::kPreCompile,
         {ToolDirectoryArgument(toolDirectory), PathArgument(script), PathArgument(script)});
-    if (!RunToolForItem(preCompile, L"PreCompile ", script)) return 0;
+    if (!RunToolForItem(runner_, preCompile, L"PreCompile ", script)) return 0;
     platform::WriteConsoleLine(L"PreCompile " + script + L" finished!");
 
     const CommandBuffer compile(templates::kCompile, {ToolDirectoryArgument(toolDirectory),
                                                       PathArgument(script), PathArgument(script)});
-    if (!RunToolForItem(compile, L"Compile ", script)) return 0;
+    if (!RunToolForItem(runner_, compile, L"Compile ", script)) return 0;
     platform::WriteConsoleLine(L"Compile " + script + L" finished!");
   }
   platform::WriteConsoleLine(L"Compile all lua files finished!");
@@ -42,8 +42,7 @@ int PackageBuilder::CompileScripts() {
 
 int PackageBuilder::CompressLayoutDirs() {
   const std::wstring toolDirectory = GetToolDirectory();
-  const bool wrap = modeOption.empty() || IsUipModeOption(modeOption);
-  const std::wstring separator(1, platform::kPathSeparator);
+  const bool wrap = LayoutOutputsFor(modeOption) != LayoutOutputs::ArchiveOnly;
   for (const std::wstring& entry : layoutDirs) {
     std::wstring directory = entry;
     if (!directory.empty() && directory.back() == platform::kPathSeparator) directory.pop_back();
@@ -52,10 +51,10 @@ int PackageBuilder::CompressLayoutDirs() {
     const CommandBuffer compress(
         templates::kArchiveLayout,
         {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(archive),
-         ArchiverPathArgument(directory + separator + L"*")});
-    if (!RunToolForItem(compress, L"Compress ", directory)) return 0;
+         ArchiverPathArgument(platform::ChildPath(directory, L"*"))});
+    if (!RunToolForItem(runner_, compress, L"Compress ", directory)) return 0;
     if (wrap) WrapZipToContainer(archive);  // a failed wrap does not stop the run
-    StartCommand(CommandBuffer(templates::kRemoveDirectory, {PathArgument(directory)}));
+    StartCommand(runner_, CommandBuffer(templates::kRemoveDirectory, {PathArgument(directory)}));
     platform::WriteConsoleLine(L"Compress " + directory + L" finished!");
   }
   platform::WriteConsoleLine(L"Compress all layout directories finished!");
@@ -64,20 +63,20 @@ int PackageBuilder::CompressLayoutDirs() {
 
 int PackageBuilder::CompressResourceDirs() {
   const std::wstring toolDirectory = GetToolDirectory();
-  const std::wstring separator(1, platform::kPathSeparator);
   for (const std::wstring& resourceDirectory : resourceDirs) {
     platform::DirectoryListing listing;
     if (!listing.Open(resourceDirectory)) return 0;
     platform::DirectoryEntry entry;
     while (listing.Next(&entry)) {
-      if (!entry.isDirectory || entry.name.empty() || entry.name[0] == L'.') continue;
-      const std::wstring subdirectory = resourceDirectory + separator + entry.name;
+      if (!entry.isDirectory || entry.name.empty() || platform::IsHiddenName(entry.name)) continue;
+      const std::wstring subdirectory = platform::ChildPath(resourceDirectory, entry.name);
       const CommandBuffer compress(
           templates::kArchiveResource,
           {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(subdirectory + L".zip"),
-           ArchiverPathArgument(subdirectory + separator + L"*")});
-      if (!RunToolForItem(compress, L"Compress ", subdirectory)) return 0;
-      StartCommand(CommandBuffer(templates::kRemoveDirectory, {PathArgument(subdirectory)}));
+           ArchiverPathArgument(platform::ChildPath(subdirectory, L"*"))});
+      if (!RunToolForItem(runner_, compress, L"Compress ", subdirectory)) return 0;
+      StartCommand(runner_,
+                   CommandBuffer(templates::kRemoveDirectory, {PathArgument(subdirectory)}));
       platform::WriteConsoleLine(L"Compress " + subdirectory + L" finished!");
     }
   }

@@ -1,6 +1,21 @@
 #include "package/package_builder.h"
 
+#include "container/container_format.h"
+#include "container/container_operations.h"
+#include "package/tool_runner.h"
+#include "platform/text.h"
+
 namespace uippack {
+
+LayoutOutputs LayoutOutputsFor(const std::wstring& modeOption) {
+  if (modeOption.empty()) return LayoutOutputs::ArchiveAndContainer;
+  return platform::EqualsIgnoringCase(modeOption, L"-uip") ? LayoutOutputs::ContainerOnly
+                                                           : LayoutOutputs::ArchiveOnly;
+}
+
+PackageBuilder::PackageBuilder() : PackageBuilder(SystemCommandRunner()) {}
+
+PackageBuilder::PackageBuilder(CommandRunner& runner) : runner_(runner) {}
 
 PackageBuilder::~PackageBuilder() {
   scriptFiles.clear();
@@ -10,15 +25,19 @@ PackageBuilder::~PackageBuilder() {
   containerFiles.clear();
 }
 
-bool IsUipModeOption(const std::wstring& modeOption) {
-  static constexpr std::wstring_view kUipMode = L"-uip";
-  if (modeOption.size() != kUipMode.size()) return false;
-  for (std::size_t i = 0; i < kUipMode.size(); ++i) {
-    wchar_t c = modeOption[i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (c != kUipMode[i]) return false;
-  }
-  return true;
+int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
+  const auto archiveAfterWrap = LayoutOutputsFor(modeOption) == LayoutOutputs::ContainerOnly
+                                    ? container::ArchiveAfterWrap::Delete
+                                    : container::ArchiveAfterWrap::Keep;
+  return container::WrapZipToContainer(zipPath, DrawBlockFactor(), archiveAfterWrap);
+}
+
+int PackageBuilder::VerifyContainer(const std::wstring& containerPath) {
+  return container::VerifyContainer(containerPath);
+}
+
+int PackageBuilder::UnwrapContainerToZip(const std::wstring& containerPath) {
+  return container::UnwrapContainerToZip(containerPath);
 }
 
 }  // namespace uippack

@@ -6,12 +6,21 @@
 
 namespace uippack {
 
+class CommandRunner;
+
 // Paths in the order they were discovered; entries are only ever appended.
 using PathList = std::vector<std::wstring>;
 
+// What a pack run leaves of each layout directory: the mode option, decoded.
+enum class LayoutOutputs { ArchiveAndContainer, ContainerOnly, ArchiveOnly };
+// Empty: both; "-uip" in any letter case: the container only; anything else: the archive only.
+LayoutOutputs LayoutOutputsFor(const std::wstring& modeOption);
+
 class PackageBuilder {
  public:
-  PackageBuilder() = default;
+  // The tools are started through runner; the system's own unless a test hands in another.
+  PackageBuilder();
+  explicit PackageBuilder(CommandRunner& runner);
   ~PackageBuilder();
   PackageBuilder(const PackageBuilder&) = delete;
   PackageBuilder& operator=(const PackageBuilder&) = delete;
@@ -20,7 +29,9 @@ class PackageBuilder {
   int CheckPackSource(const std::wstring& source);
   int CheckUnpackSource(const std::wstring& source);
 
-  // Destination walks, called once per run by the pipelines (tree_discovery.cc).
+  // Destination walks, called once per run by the pipelines (tree_discovery.cc). Each recursive
+  // walk reports its finding through a marker of its own that lives for the process, so one
+  // process makes one run.
   int CollectPackItems(const std::wstring& root);
   int CollectUnpackItems(const std::wstring& root);
 
@@ -33,7 +44,7 @@ class PackageBuilder {
   int DecompressContainers();
   int DecompressZipFiles();
 
-  // The .uip container (container/container_operations.cc).
+  // The .uip container of this run (container/ does the work).
   int WrapZipToContainer(const std::wstring& zipPath);
   int VerifyContainer(const std::wstring& containerPath);
   int UnwrapContainerToZip(const std::wstring& containerPath);
@@ -44,14 +55,9 @@ class PackageBuilder {
   PathList zipFiles;
   PathList containerFiles;
   std::wstring modeOption;
+
+ private:
+  CommandRunner& runner_;
 };
-
-// True when the mode option asks for the archive to be deleted once wrapped ("-uip" in any
-// letter case).
-bool IsUipModeOption(const std::wstring& modeOption);
-
-// Clears the process-wide found-markers of the recursive walks. A real run never needs this
-// (one process, one run); tests that walk several trees in one process do.
-void ResetFoundMarkersForTesting();
 
 }  // namespace uippack

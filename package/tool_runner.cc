@@ -9,21 +9,31 @@
 namespace uippack {
 namespace {
 
-const CommandHooks* commandHooks = nullptr;
+class SystemRunner final : public CommandRunner {
+ public:
+  RunOutcome Run(const std::wstring& commandLine) override {
+    return platform::RunProcessAndWait(commandLine);
+  }
+  void Start(const std::string& narrowCommandLine) override {
+    platform::StartProcessDetached(narrowCommandLine);
+  }
+};
 
 }  // namespace
 
-void SetCommandHooksForTesting(const CommandHooks* hooks) { commandHooks = hooks; }
-
-RunOutcome RunCommand(const CommandBuffer& commandLine) {
-  if (!commandLine.startable()) return RunOutcome::StartFailed;
-  if (commandHooks != nullptr && commandHooks->run) return commandHooks->run(commandLine.text());
-  return platform::RunProcessAndWait(commandLine.text());
+CommandRunner& SystemCommandRunner() {
+  static SystemRunner runner;
+  return runner;
 }
 
-bool RunToolForItem(const CommandBuffer& command, std::wstring_view prefix,
+RunOutcome RunCommand(CommandRunner& runner, const CommandBuffer& commandLine) {
+  if (!commandLine.startable()) return RunOutcome::StartFailed;
+  return runner.Run(commandLine.text());
+}
+
+bool RunToolForItem(CommandRunner& runner, const CommandBuffer& command, std::wstring_view prefix,
                     const std::wstring& item) {
-  switch (RunCommand(command)) {
+  switch (RunCommand(runner, command)) {
     case RunOutcome::Completed:
       return true;
     case RunOutcome::StartFailed:
@@ -38,18 +48,14 @@ bool RunToolForItem(const CommandBuffer& command, std::wstring_view prefix,
   return false;
 }
 
-void StartCommand(const CommandBuffer& commandLine) {
+void StartCommand(CommandRunner& runner, const CommandBuffer& commandLine) {
   if (!commandLine.startable()) return;
   std::string narrow;
   WideToAnsi(commandLine.text().c_str(), commandLine.text().size(), &narrow);
   // A character the narrow encoding lacks comes out as a stand-in such as "?", which the
   // removal commands would read as a wildcard: such a command is not started at all.
   if (platform::NarrowToWide(narrow) != commandLine.text()) return;
-  if (commandHooks != nullptr && commandHooks->start) {
-    commandHooks->start(narrow);
-    return;
-  }
-  platform::StartProcessDetached(narrow);
+  runner.Start(narrow);
 }
 
 void WideToAnsi(const wchar_t* text, std::size_t length, std::string* out) {
@@ -63,24 +69,20 @@ void WideToAnsi(const wchar_t* text, std::size_t length, std::string* out) {
 std::wstring GetToolDirectory() {
   std::wstring path;
   if (!platform::GetExecutablePath(&path)) return {};
-#ifdef _WIN32
-  for (auto& c : path) {
-    if (c == L'/') c = L'\\';
-  }
-#endif
-  const auto separator = path.find_last_of(platform::kPathSeparator);
-  if (separator == std::wstring::npos) return {};
-  path.resize(separator);
+  const std::wstring_view name = platform::FileNameOf(path);
+  if (name.size() == path.size()) return {};
+  path.resize(path.size() - name.size() - 1);
   return path;
 }
 
-int CopyTree(const std::wstring& source, const std::wstring& destination) {
+int CopyTree(CommandRunner& runner, const std::wstring& source, const std::wstring& destination) {
 #ifdef _WIN32
   const CommandBuffer command(
       templates::kCopyTree, {PathArgument(source), PathArgument(destination + std::wstring(L"\\"))},
       CommandBuffer::kCopyCapacity);
-  return RunCommand(command) == RunOutcome::Completed ? 1 : 0;
+  return RunCommand(runner, command) == RunOutcome::Completed ? 1 : 0;
 #else
+  (void)runner;
   // No POSIX copier both follows links and leaves FIFOs and devices out (cp -RL recreates
   // them), so the copy is made in process.
   return platform::CopyTreeFollowingLinks(source, destination) ? 1 : 0;

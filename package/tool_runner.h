@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <string>
+#include <string_view>
 
 #include "package/command_line.h"
 #include "platform/process.h"
@@ -12,17 +12,31 @@ namespace uippack {
 
 using platform::RunOutcome;
 
-// Starts the command and waits for its end without a time limit. A command that cannot be
-// started safely (too long, an unsafe path, no tool directory) is a start failure.
-RunOutcome RunCommand(const CommandBuffer& commandLine);
+// What starts the tools. The pipelines are handed one, so a test can answer the commands
+// instead of starting processes.
+class CommandRunner {
+ public:
+  virtual ~CommandRunner() = default;
+  // Starts the command line and waits for its end without a time limit.
+  virtual RunOutcome Run(const std::wstring& commandLine) = 0;
+  // Starts the command line, in the system's narrow encoding, and goes on at once.
+  virtual void Start(const std::string& narrowCommandLine) = 0;
+};
+
+// The runner that starts real processes.
+CommandRunner& SystemCommandRunner();
+
+// Starts the command and waits for its end. A command that cannot be started safely (too
+// long, an unsafe path, no tool directory) is a start failure.
+RunOutcome RunCommand(CommandRunner& runner, const CommandBuffer& commandLine);
 
 // Runs one tool for one item of a pipeline step and prints the item's failure line (prefix,
 // item, reason) when the tool did not run to its end. True when the step may go on.
-bool RunToolForItem(const CommandBuffer& command, std::wstring_view prefix,
+bool RunToolForItem(CommandRunner& runner, const CommandBuffer& command, std::wstring_view prefix,
                     const std::wstring& item);
 
 // Starts the command and goes on at once; it is never awaited and may outlive the run.
-void StartCommand(const CommandBuffer& commandLine);
+void StartCommand(CommandRunner& runner, const CommandBuffer& commandLine);
 
 // The command line in the system's narrow encoding, as the detached start hands it on.
 void WideToAnsi(const wchar_t* text, std::size_t length, std::string* out);
@@ -32,13 +46,6 @@ void WideToAnsi(const wchar_t* text, std::size_t length, std::string* out);
 std::wstring GetToolDirectory();
 
 // Copies the source tree into the destination (creating it, or merging into it).
-int CopyTree(const std::wstring& source, const std::wstring& destination);
-
-// Lets unit tests see and answer the commands instead of starting processes.
-struct CommandHooks {
-  std::function<RunOutcome(const std::wstring& commandLine)> run;
-  std::function<void(const std::string& narrowCommandLine)> start;
-};
-void SetCommandHooksForTesting(const CommandHooks* hooks);
+int CopyTree(CommandRunner& runner, const std::wstring& source, const std::wstring& destination);
 
 }  // namespace uippack

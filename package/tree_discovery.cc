@@ -15,28 +15,11 @@ int unpackSourceFound = 0;
 int packItemsFound = 0;
 int unpackItemsFound = 0;
 
-std::wstring ChildPath(const std::wstring& directory, const std::wstring& name) {
-  std::wstring path = directory;
-  path += platform::kPathSeparator;
-  path += name;
-  return path;
-}
-
-bool IsHidden(const std::wstring& name) { return !name.empty() && name[0] == L'.'; }
-
-// The extension runs from the name's last "." on; a name without "." has none.
-std::wstring_view Extension(const std::wstring& name) {
-  const auto dot = name.find_last_of(L'.');
-  return dot == std::wstring::npos ? std::wstring_view{} : std::wstring_view(name).substr(dot);
-}
+using platform::ChildPath;
+using platform::ExtensionOf;
+using platform::IsHiddenName;
 
 }  // namespace
-
-void ResetFoundMarkersForTesting() {
-  unpackSourceFound = 0;
-  packItemsFound = 0;
-  unpackItemsFound = 0;
-}
 
 int PackageBuilder::CheckPackSource(const std::wstring& source) {
   platform::DirectoryListing listing;
@@ -67,7 +50,7 @@ int PackageBuilder::CheckUnpackSource(const std::wstring& source) {
       unpackSourceFound = 1;
       break;
     }
-    if (entry.isDirectory && !IsHidden(entry.name)) {
+    if (entry.isDirectory && !IsHiddenName(entry.name)) {
       CheckUnpackSource(ChildPath(source, entry.name));
     }
   }
@@ -80,7 +63,7 @@ int PackageBuilder::CollectPackItems(const std::wstring& root) {
   platform::DirectoryEntry entry;
   while (listing.Next(&entry)) {
     if (entry.isDirectory) {
-      if (IsHidden(entry.name)) continue;
+      if (IsHiddenName(entry.name)) continue;
       std::wstring path = ChildPath(root, entry.name);
       if (entry.name == L"layout") {
         layoutDirs.push_back(path);
@@ -88,7 +71,7 @@ int PackageBuilder::CollectPackItems(const std::wstring& root) {
         resourceDirs.push_back(path);
       }
       CollectPackItems(path);
-    } else if (entry.isRegularFile && Extension(entry.name) == L".lua") {
+    } else if (entry.isRegularFile && ExtensionOf(entry.name) == L".lua") {
       // The compiler writes through what it is handed: never a link or a FIFO.
       scriptFiles.push_back(ChildPath(root, entry.name));
       packItemsFound = 1;
@@ -103,13 +86,13 @@ int PackageBuilder::CollectUnpackItems(const std::wstring& root) {
   platform::DirectoryEntry entry;
   while (listing.Next(&entry)) {
     if (entry.isDirectory) {
-      if (!IsHidden(entry.name)) CollectUnpackItems(ChildPath(root, entry.name));
+      if (!IsHiddenName(entry.name)) CollectUnpackItems(ChildPath(root, entry.name));
     } else if (!entry.isRegularFile) {
       continue;  // the archiver would read through a link or wait on a FIFO
     } else if (entry.name == L"layout.uip") {
       containerFiles.push_back(ChildPath(root, entry.name));
       unpackItemsFound = 1;
-    } else if (Extension(entry.name) == L".zip") {
+    } else if (ExtensionOf(entry.name) == L".zip") {
       zipFiles.push_back(ChildPath(root, entry.name));
       unpackItemsFound = 1;
     }

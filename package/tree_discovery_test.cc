@@ -17,10 +17,10 @@ using testing::WriteFile;
 
 std::wstring Wide(const testing::fs::path& path) { return platform::NarrowToWide(path.string()); }
 
+// The walks report through markers that live for the process; ctest runs each test in a
+// process of its own.
 class TreeDiscoveryTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetFoundMarkersForTesting(); }
-
   // A complete package at dir: layout/, res/, nametable.cfg, package.cfg.
   static void MakePackage(const testing::fs::path& dir) {
     MakeDirs(dir / "layout");

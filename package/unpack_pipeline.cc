@@ -14,20 +14,12 @@
 namespace uippack {
 namespace {
 
-// The path up to the last occurrence of the extension (case-sensitive), or the whole path.
-std::wstring Stem(const std::wstring& path, std::wstring_view extension) {
-  const auto at = path.rfind(extension);
-  return at == std::wstring::npos ? path : path.substr(0, at);
-}
-
 // An archive is only extracted into a directory of its own inside the copy: its name without
 // ".zip" must be a real name (not "", "." or "..", which would put its content beside it or
 // above it), and what stands there must be nothing yet or a real directory, never a link the
 // archiver would write through. Says why not on standard error.
 bool IsSafeToExtract(const std::wstring& archive, const std::wstring& target) {
-  const auto separator = target.find_last_of(platform::kPathSeparator);
-  const std::wstring_view name =
-      std::wstring_view(target).substr(separator == std::wstring::npos ? 0 : separator + 1);
+  const std::wstring_view name = platform::FileNameOf(target);
   const char* why = nullptr;
   if (name.empty() || name == L"." || name == L"..") {
     why = "its name without \".zip\" names no directory of its own";
@@ -42,23 +34,23 @@ bool IsSafeToExtract(const std::wstring& archive, const std::wstring& target) {
 
 // Extracts the archive into target; false (after its failure line) when the archiver did not
 // run to its end.
-bool Extract(const std::wstring& toolDirectory, const std::wstring& archive,
+bool Extract(CommandRunner& runner, const std::wstring& toolDirectory, const std::wstring& archive,
              const std::wstring& target) {
   const CommandBuffer extract(templates::kExtract,
                               {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(archive),
                                ArchiverPathArgument(target)});
-  return RunToolForItem(extract, L"Decompress ", archive);
+  return RunToolForItem(runner, extract, L"Decompress ", archive);
 }
 
-void DeleteFileLater(const std::wstring& path) {
-  StartCommand(CommandBuffer(templates::kDeleteFile, {PathArgument(path)}));
+void DeleteFileLater(CommandRunner& runner, const std::wstring& path) {
+  StartCommand(runner, CommandBuffer(templates::kDeleteFile, {PathArgument(path)}));
 }
 
 }  // namespace
 
 int PackageBuilder::UnpackAll(const std::wstring& source, const std::wstring& destination) {
   if (CheckSeparateTrees(source, destination) != 1) return 0;
-  if (CopyTree(source, destination) != 1) return 0;
+  if (CopyTree(runner_, source, destination) != 1) return 0;
   if (CollectUnpackItems(destination) != 1) return 0;
   if (DecompressContainers() != 1) return 0;
   if (DecompressZipFiles() != 1) return 0;
@@ -68,13 +60,13 @@ int PackageBuilder::UnpackAll(const std::wstring& source, const std::wstring& de
 int PackageBuilder::DecompressContainers() {
   const std::wstring toolDirectory = GetToolDirectory();
   for (const std::wstring& container : containerFiles) {
-    const std::wstring stem = Stem(container, L".uip");
+    const std::wstring stem(platform::StemBefore(container, L".uip"));
     const std::wstring archive = stem + L".zip";
     if (!IsSafeToExtract(container, stem)) continue;
     UnwrapContainerToZip(container);  // a damaged container simply yields no archive
-    if (!Extract(toolDirectory, archive, stem)) return 0;
-    DeleteFileLater(archive);
-    DeleteFileLater(container);
+    if (!Extract(runner_, toolDirectory, archive, stem)) return 0;
+    DeleteFileLater(runner_, archive);
+    DeleteFileLater(runner_, container);
     platform::WriteConsoleLine(L"Decompress " + archive + L" finished!");
   }
   platform::WriteConsoleLine(L"Decompress all resource zip files finished!");
@@ -84,10 +76,10 @@ int PackageBuilder::DecompressContainers() {
 int PackageBuilder::DecompressZipFiles() {
   const std::wstring toolDirectory = GetToolDirectory();
   for (const std::wstring& archive : zipFiles) {
-    const std::wstring target = Stem(archive, L".zip");
+    const std::wstring target(platform::StemBefore(archive, L".zip"));
     if (!IsSafeToExtract(archive, target)) continue;
-    if (!Extract(toolDirectory, archive, target)) return 0;
-    DeleteFileLater(archive);
+    if (!Extract(runner_, toolDirectory, archive, target)) return 0;
+    DeleteFileLater(runner_, archive);
     platform::WriteConsoleLine(L"Decompress " + archive + L" finished!");
   }
   platform::WriteConsoleLine(L"Decompress all resource zip files finished!");

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace uippack::platform {
 
@@ -10,6 +11,13 @@ enum class RunOutcome {
   StartFailed,  // the child was not started
   WaitFailed,   // the child was started but the wait did not report its end
 };
+
+// How argument enters a command line as one argument, given back whole by the Windows rules:
+// unchanged when it holds only plain characters, otherwise in double quotes (backslashes before
+// a quote doubled). When endsInWildcard, its last character is a wildcard meant for the
+// program; every other character must reach the program literally. False when no quoting
+// makes the argument safe here (on Windows, cmd.exe expands % and cannot quote ").
+bool QuoteCommandArgument(std::wstring_view argument, bool endsInWildcard, std::wstring* quoted);
 
 // Starts commandLine as a child process sharing this console and waits for it without a time
 // limit. The command line is one string split into program and arguments by the Windows rules;

@@ -15,4 +15,7 @@ std::string WideToNarrow(std::wstring_view text);
 // The reverse of WideToNarrow; on POSIX invalid UTF-8 bytes become U+DC80..U+DCFF.
 std::wstring NarrowToWide(std::string_view text);
 
+// Equal but for letter case, as the options and the mode are compared.
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);
+
 }  // namespace uippack::platform

@@ -2,6 +2,8 @@
 // removals, as the tool was designed.
 #include <windows.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -44,6 +46,8 @@ bool GetExecutablePath(std::wstring* path) {
   // A full buffer means the path was cut.
   if (length == 0 || length >= MAX_PATH) return false;
   path->assign(buffer, length);
+  // A program started by a path with forward slashes may be told its name that way.
+  std::replace(path->begin(), path->end(), L'/', L'\\');
   return true;
 }
 
