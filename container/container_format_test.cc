@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -149,21 +148,6 @@ TEST(ContainerFormat, DamagedHeadersDecodeOnlyWhatTheFileHolds) {
 
   ArchiveSpan span;
   EXPECT_FALSE(DecodeContainerImage(Bytes(103).data(), 103, &span));
-}
-
-TEST(ContainerFormat, BlockFactorComesFromTheClock) {
-  // Seeded from the clock at every draw: two draws within the same second agree.
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    const std::time_t before = std::time(nullptr);
-    const std::uint32_t first = DrawBlockFactor();
-    const std::uint32_t second = DrawBlockFactor();
-    EXPECT_TRUE(first >= 1 && first <= 15) << first;
-    if (std::time(nullptr) == before) {
-      EXPECT_EQ(first, second);
-      return;
-    }
-  }
-  ADD_FAILURE() << "the clock never held still for two draws";
 }
 
 }  // namespace
