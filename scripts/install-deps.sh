@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libarchive-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev clang-tidy-14 clang-format-14
   7zip lua5.4
 )

@@ -1,0 +1,134 @@
+#include "uipcheck/archive_reader.h"
+
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <string_view>
+
+namespace uipcheck {
+
+ArchiveReader::ArchiveReader(ByteSource& source, std::vector<std::uint8_t>& chunk)
+    : source_(source), archive_(archive_read_new()), chunk_(chunk) {
+  chunk_.resize(source.ChunkSize());
+}
+
+bool ArchiveReader::Open(std::string* error) {
+  if (!archive_) {
+    *error = "no memory for the archive reader";
+    return false;
+  }
+  archive* handle = archive_.get();
+  // Both ZIP readers: the seeking one goes by the central directory, the streaming one reads
+  // what the other does not take, such as an archive without entries.
+  archive_read_support_format_zip(handle);
+  archive_read_set_read_callback(handle, &ArchiveReader::ReadCallback);
+  archive_read_set_seek_callback(handle, &ArchiveReader::SeekCallback);
+  archive_read_set_skip_callback(handle, &ArchiveReader::SkipCallback);
+  archive_read_set_callback_data(handle, this);
+  if (archive_read_open1(handle) != ARCHIVE_OK) {
+    *error = this->error();
+    return false;
+  }
+  return true;
+}
+
+ArchiveReader::Step ArchiveReader::Next(ArchiveEntry* entry) {
+  archive_entry* header = nullptr;
+  const int result = archive_read_next_header(archive_.get(), &header);
+  if (result == ARCHIVE_EOF) return Step::kEnd;
+  if (result == ARCHIVE_FATAL || header == nullptr) return Step::kFatal;
+
+  const char* name = archive_entry_pathname_utf8(header);
+  if (name == nullptr) name = archive_entry_pathname(header);
+  entry->name = name != nullptr ? name : "";
+  while (!entry->name.empty() && entry->name.back() == '/') entry->name.pop_back();
+  const auto type = archive_entry_filetype(header);
+  entry->isDirectory = type == AE_IFDIR;
+  entry->isFile = type == AE_IFREG;
+  // The ZIP reader names each entry's method in the format name, "ZIP 1.0 (uncompressed)".
+  const char* format = archive_format_name(archive_.get());
+  entry->method = format != nullptr ? format : "";
+  entry->isStored = entry->method.find("(uncompressed)") != std::string::npos;
+  return result == ARCHIVE_FAILED ? Step::kBadEntry : Step::kEntry;
+}
+
+bool ArchiveReader::ReadData(const std::function<void(const std::uint8_t*, std::size_t)>& sink,
+                             std::string* error) {
+  static constexpr std::uint8_t kZeros[4096] = {};
+  std::uint64_t delivered = 0;
+  for (;;) {
+    const void* block = nullptr;
+    std::size_t size = 0;
+    la_int64_t offset = 0;
+    const int result = archive_read_data_block(archive_.get(), &block, &size, &offset);
+    if (result == ARCHIVE_EOF) return true;
+    if (result < ARCHIVE_WARN) {
+      *error = this->error();
+      return false;
+    }
+    // A ZIP entry has no holes; should a block start further on, the gap reads as zeros.
+    while (offset > 0 && delivered < static_cast<std::uint64_t>(offset)) {
+      const auto gap = std::min<std::uint64_t>(sizeof kZeros, offset - delivered);
+      sink(kZeros, static_cast<std::size_t>(gap));
+      delivered += gap;
+    }
+    sink(static_cast<const std::uint8_t*>(block), size);
+    delivered += size;
+  }
+}
+
+std::string ArchiveReader::error() const {
+  const char* text = archive_ ? archive_error_string(archive_.get()) : nullptr;
+  return text != nullptr ? text : "unknown archive error";
+}
+
+la_ssize_t ArchiveReader::ReadCallback(archive* handle, void* self, const void** buffer) {
+  auto& reader = *static_cast<ArchiveReader*>(self);
+  const std::uint64_t size = reader.source_.Size();
+  if (reader.position_ >= size) return 0;
+  const std::size_t chunk = reader.chunk_.size();
+  const std::uint64_t start = reader.position_ - reader.position_ % chunk;
+  if (!reader.chunkValid_ || reader.chunkStart_ != start) {
+    std::string error;
+    std::size_t got = 0;
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, size - start));
+    reader.chunkValid_ = false;
+    if (!reader.source_.ReadAt(start, reader.chunk_.data(), wanted, &got, &error)) {
+      archive_set_error(handle, EIO, "%s", error.c_str());
+      return ARCHIVE_FATAL;
+    }
+    reader.chunkStart_ = start;
+    reader.chunkLength_ = got;
+    reader.chunkValid_ = true;
+  }
+  const auto within = static_cast<std::size_t>(reader.position_ - start);
+  if (within >= reader.chunkLength_) return 0;  // the source ended before its size
+  *buffer = reader.chunk_.data() + within;
+  const std::size_t length = reader.chunkLength_ - within;
+  reader.position_ += length;
+  return static_cast<la_ssize_t>(length);
+}
+
+la_int64_t ArchiveReader::SeekCallback(archive*, void* self, la_int64_t offset, int whence) {
+  auto& reader = *static_cast<ArchiveReader*>(self);
+  la_int64_t base = 0;
+  if (whence == SEEK_CUR) base = static_cast<la_int64_t>(reader.position_);
+  if (whence == SEEK_END) base = static_cast<la_int64_t>(reader.source_.Size());
+  if (base + offset < 0) return ARCHIVE_FATAL;
+  reader.position_ = static_cast<std::uint64_t>(base + offset);
+  return base + offset;
+}
+
+la_int64_t ArchiveReader::SkipCallback(archive*, void* self, la_int64_t request) {
+  auto& reader = *static_cast<ArchiveReader*>(self);
+  const std::uint64_t size = reader.source_.Size();
+  if (request <= 0 || reader.position_ >= size) return 0;
+  const std::uint64_t skipped =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(request), size - reader.position_);
+  reader.position_ += skipped;
+  return static_cast<la_int64_t>(skipped);
+}
+
+}  // namespace uipcheck

@@ -1,0 +1,157 @@
+#include "uipcheck/container_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace uipcheck {
+namespace {
+
+using uippack::kContainerHeaderSize;
+
+std::string Hex32(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+std::string Bytes(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+// Where the stored bytes lie: from dataOffset to the end of the file.
+std::uint64_t StoredLength(std::uint64_t fileSize, const uippack::ContainerHeader& header) {
+  return fileSize > header.dataOffset ? fileSize - header.dataOffset : 0;
+}
+
+// How a container's length stands to what its header declares, for a user who has to find
+// out what cut it short or what was appended.
+std::string LengthNote(std::uint64_t fileSize, std::uint64_t declared) {
+  if (fileSize < declared) {
+    return "; the file is " + Bytes(declared - fileSize) + " shorter than its header says (" +
+           Bytes(declared) + ")";
+  }
+  if (fileSize > declared) {
+    return "; the file is " + Bytes(fileSize - declared) + " longer than its header says (" +
+           Bytes(declared) + ")";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::uint64_t ContainerSource::Size() const {
+  return std::min<std::uint64_t>(header_.payloadSize, StoredLength(file_.Size(), header_));
+}
+
+bool ContainerSource::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length,
+                             std::size_t* got, std::string* error) {
+  const std::uint64_t size = Size();
+  length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size - std::min(offset, size)));
+  if (!file_.ReadAt(header_.dataOffset + offset, buffer, length, got, error)) return false;
+  uippack::ScrambleBlocks(buffer, *got, header_.blockSize);
+  return true;
+}
+
+ContainerCheck CheckContainer(InputFile& container, const std::string& display, InputFile* archive,
+                              const std::string& archiveDisplay, Findings& report) {
+  ContainerCheck result;
+  const std::uint64_t fileSize = container.Size();
+  if (fileSize < kContainerHeaderSize) {
+    report.Difference(
+        display, "a container (a 104-byte header, then the archive)",
+        fileSize == 0 ? "an empty file" : Bytes(fileSize) + ", shorter than the header");
+    return result;
+  }
+  std::uint8_t raw[kContainerHeaderSize];
+  std::size_t got = 0;
+  std::string error;
+  if (!container.ReadAt(0, raw, sizeof raw, &got, &error) || got != sizeof raw) {
+    report.Unreadable(display, error.empty() ? "the file shrank while it was read" : error);
+    return result;
+  }
+  const uippack::ContainerHeader header = uippack::LoadContainerHeader(raw);
+  result.header = header;
+  if (header.magic != uippack::kContainerMagic) {
+    report.Difference(display, "a container (the magic QMARCHIVE)", "other bytes");
+    return result;
+  }
+
+  // The fields a wrap always writes; the reading side would take any of them as they come.
+  const std::uint32_t factor = uippack::BlockFactorOf(header.blockSize);
+  const bool blocksSound = header.blockSize % 256 == 0 && factor >= 1 && factor <= 15;
+  const bool offsetSound = header.dataOffset == kContainerHeaderSize;
+  if (!offsetSound) {
+    report.Difference(display, "the archive at offset 104",
+                      "offset " + std::to_string(header.dataOffset) + " in the header");
+  }
+  if (!blocksSound) {
+    report.Difference(display, "a block size of 256 to 3840 in steps of 256",
+                      "block size " + std::to_string(header.blockSize) + " in the header");
+  } else {
+    const std::uint32_t blocks =
+        header.payloadSize / header.blockSize + (header.payloadSize % header.blockSize != 0);
+    if (header.blockCount != blocks) {
+      report.Difference(display,
+                        std::to_string(blocks) + " blocks for " + Bytes(header.payloadSize),
+                        std::to_string(header.blockCount) + " in the header");
+    }
+  }
+
+  // One pass over the stored bytes: the checksum, and where an archive lies beside the
+  // container, the unscrambled bytes against it.
+  const std::uint64_t stored = StoredLength(fileSize, header);
+  const std::uint64_t payload = std::min<std::uint64_t>(header.payloadSize, stored);
+  const bool compare = archive != nullptr && blocksSound;
+  const std::size_t chunk = blocksSound ? 256 * std::size_t{header.blockSize} : 1 << 20;
+  std::vector<std::uint8_t> bytes(chunk);
+  std::vector<std::uint8_t> theirs(compare ? chunk : 0);
+  std::uint64_t firstDifference = compare ? std::min(payload, archive->Size()) : 0;
+  bool differs = compare && payload != archive->Size();
+  std::uint32_t crc = 0;
+  for (std::uint64_t at = 0; at < stored; at += chunk) {
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, stored - at));
+    if (!container.ReadAt(header.dataOffset + at, bytes.data(), length, &got, &error) ||
+        got != length) {
+      report.Unreadable(display, error.empty() ? "the file shrank while it was read" : error);
+      return result;
+    }
+    crc = uippack::ContinueChecksum(crc, bytes.data(), length);
+    report.Advance(length);
+    const auto decoded =
+        static_cast<std::size_t>(at < payload ? std::min<std::uint64_t>(length, payload - at) : 0);
+    if (!compare || at >= firstDifference || decoded == 0) continue;
+    uippack::ScrambleBlocks(bytes.data(), decoded, header.blockSize);
+    if (!archive->ReadAt(at, theirs.data(), decoded, &got, &error)) {
+      report.Unreadable(archiveDisplay, error);
+      return result;
+    }
+    const std::size_t common = std::min(decoded, got);
+    const auto mismatch = std::mismatch(bytes.begin(), bytes.begin() + common, theirs.begin());
+    if (mismatch.first != bytes.begin() + common || got < decoded) {
+      firstDifference = at + static_cast<std::uint64_t>(mismatch.first - bytes.begin());
+      differs = true;
+    }
+  }
+
+  const std::uint64_t declaredSize = std::uint64_t{header.dataOffset} + header.payloadSize;
+  const bool checksumSound = crc == header.checksum;
+  if (!checksumSound) {
+    report.Difference(display, "the checksum " + Hex32(header.checksum) + " its header declares",
+                      Hex32(crc) + " over its " + Bytes(stored) + " of stored data" +
+                          LengthNote(fileSize, declaredSize));
+  } else if (fileSize != declaredSize) {
+    report.Difference(display, Bytes(declaredSize) + " as its header says", Bytes(fileSize));
+  }
+  result.usable = checksumSound && blocksSound && offsetSound && fileSize == declaredSize;
+  if (result.usable && differs) {
+    report.Difference(
+        display, "the wrap of " + archiveDisplay + " (" + Bytes(archive->Size()) + ")",
+        "the wrap of other bytes (" + Bytes(payload) + ", the first difference at byte " +
+            std::to_string(firstDifference) + ")");
+  }
+  return result;
+}
+
+}  // namespace uipcheck

@@ -1,0 +1,385 @@
+#include "uipcheck/content_check.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "platform/path.h"
+#include "uipcheck/container_check.h"
+#include "uipcheck/package_rules.h"
+
+namespace uipcheck {
+namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr char kSeparator = static_cast<char>(uippack::platform::kPathSeparator);
+
+std::string Bytes(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+std::string Kind(EntryKind kind) { return std::string(DescribeKind(kind)); }
+
+std::string EntryKindText(const ArchiveEntry& entry) {
+  return entry.isDirectory ? "directory" : entry.isFile ? "file" : "link or special entry";
+}
+
+}  // namespace
+
+std::string JoinDisplay(const std::string& display, std::string_view name) {
+  std::string joined = display;
+  if (!joined.empty() && joined.back() != '/' && joined.back() != kSeparator) {
+    joined += kSeparator;
+  }
+  joined += name;
+  return joined;
+}
+
+Place Place::Child(std::string_view name) const {
+  return {path / fs::path(name), JoinDisplay(display, name)};
+}
+
+Place Place::Child(const TreeEntry& entry) const {
+  return {entry.path, JoinDisplay(display, entry.name)};
+}
+
+// ---------------------------------------------------------------------------------------------
+
+StreamComparer::StreamComparer() : buffer_(kBufferSize) {}
+
+bool StreamComparer::Start(const fs::path& file, std::string* error) {
+  used_ = filled_ = 0;
+  compared_ = 0;
+  differs_ = false;
+  readError_.clear();
+  return file_.Open(file, error);
+}
+
+void StreamComparer::Feed(const std::uint8_t* data, std::size_t size) {
+  while (size > 0 && !differs_) {
+    if (used_ == filled_) {
+      const std::uint64_t left = file_.Size() - std::min(compared_, file_.Size());
+      const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, left));
+      used_ = filled_ = 0;
+      if (wanted == 0 || !file_.ReadAt(compared_, buffer_.data(), wanted, &filled_, &readError_) ||
+          filled_ == 0) {
+        differs_ = true;  // the stream is longer than the file, or the file cannot be read
+        return;
+      }
+    }
+    const std::size_t step = std::min(size, filled_ - used_);
+    const std::uint8_t* ours = buffer_.data() + used_;
+    if (std::memcmp(data, ours, step) != 0) {
+      // Only a difference is looked at byte by byte.
+      compared_ += static_cast<std::size_t>(std::mismatch(data, data + step, ours).first - data);
+      differs_ = true;
+      return;
+    }
+    compared_ += step;
+    used_ += step;
+    data += step;
+    size -= step;
+  }
+}
+
+bool StreamComparer::Finish(std::uint64_t* firstDifference, std::string* readError) {
+  const bool same = !differs_ && compared_ == file_.Size() && readError_.empty();
+  file_.Close();
+  *readError = readError_;
+  *firstDifference = compared_;
+  return same;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+ContentCheck::ContentCheck() : readBuffer_(kBufferSize) {}
+
+// The entries an archive of directory must hold, keyed by their names inside it. In a
+// resource archive a layout directory the walk reached had been packed before, so it shows
+// as its outputs, whose content is not compared.
+void ContentCheck::CollectExpected(const Place& directory, const std::string& prefix, bool reached,
+                                   bool layoutsBecomeArchives, ExpectedEntries* expected) {
+  std::vector<TreeEntry> entries;
+  std::string error;
+  if (!ListDirectory(directory.path, &entries, &error)) {
+    out_->Unreadable(directory.display, error);
+    return;
+  }
+  for (const TreeEntry& entry : entries) {
+    const Place from = directory.Child(entry);
+    const std::string name = prefix.empty() ? entry.name : prefix + "/" + entry.name;
+    if (IsLinkOrSpecial(entry.kind)) {
+      out_->Difference(from.display, "a file or a directory", Kind(entry.kind) + ", not followed");
+      ExpectedEntry skipped{false, true, from};
+      skipped.implied = true;  // reported once, here
+      (*expected)[name] = skipped;
+      continue;
+    }
+    if (entry.kind != EntryKind::kDirectory) {
+      expected->try_emplace(name, ExpectedEntry{false, false, from});
+      continue;
+    }
+    const bool childReached = reached && !IsHiddenName(entry.name);
+    if (layoutsBecomeArchives && childReached && entry.name == kLayoutDirectory) {
+      ExpectedEntry output{false, true, from};
+      output.implied = true;  // either output may be missing, by the run's mode
+      (*expected)[prefix.empty() ? std::string(kContainerName)
+                                 : prefix + "/" + std::string(kContainerName)] = output;
+      (*expected)[prefix.empty() ? std::string(kLayoutArchiveName)
+                                 : prefix + "/" + std::string(kLayoutArchiveName)] = output;
+      continue;
+    }
+    (*expected)[name] = {true, false, from};
+    CollectExpected(from, name, childReached, layoutsBecomeArchives, expected);
+  }
+}
+
+// layout.uip and layout.zip beside each other: the container is checked first (and against
+// the archive beside it), then the entries of the archive, read from the zip when there is
+// one (then proven the same bytes) or else from inside the container.
+void ContentCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
+                                      const Place* layoutSource) {
+  const Place container = directory.Child(kContainerName);
+  const Place archive = directory.Child(kLayoutArchiveName);
+  ExpectedEntries expectedEntries;
+  ExpectedEntries* expected = nullptr;
+  if (layoutSource != nullptr) {
+    CollectExpected(*layoutSource, {}, true, false, &expectedEntries);
+    expected = &expectedEntries;
+  }
+  std::string error;
+  InputFile archiveFile;
+  if (hasArchive && !archiveFile.Open(archive.path, &error)) {
+    out_->Unreadable(archive.display, error);
+    return;
+  }
+  InputFile containerFile;
+  ContainerCheck containerCheck;
+  if (hasContainer) {
+    if (!containerFile.Open(container.path, &error)) {
+      out_->Unreadable(container.display, error);
+      return;
+    }
+    out_->CountFile();
+    containerCheck = CheckContainer(containerFile, container.display,
+                                    hasArchive ? &archiveFile : nullptr, archive.display, *out_);
+  }
+  if (hasArchive) {
+    FileSource bytes(archiveFile);
+    CheckArchive(bytes, archive.display, expected, false);
+  } else if (containerCheck.usable) {
+    ContainerSource bytes(containerFile, containerCheck.header);
+    CheckArchive(bytes, container.display, expected, false);
+  }
+}
+
+void ContentCheck::CheckResourceArchive(const Place& archive, const Place* source) {
+  ExpectedEntries expectedEntries;
+  if (source != nullptr) CollectExpected(*source, {}, true, true, &expectedEntries);
+  InputFile file;
+  std::string error;
+  if (!file.Open(archive.path, &error)) {
+    out_->Unreadable(archive.display, error);
+    return;
+  }
+  FileSource bytes(file);
+  CheckArchive(bytes, archive.display, source != nullptr ? &expectedEntries : nullptr, true);
+}
+
+void ContentCheck::CheckArchive(ByteSource& bytes, const std::string& display,
+                                ExpectedEntries* expected, bool mustBeStored) {
+  ArchiveReader reader(bytes, archiveChunk_);
+  std::string error;
+  if (!reader.Open(&error)) {
+    out_->Difference(display, "a ZIP archive", "bytes the ZIP reader rejects (" + error + ")");
+    return;
+  }
+  out_->CountArchive();
+  ArchiveEntry entry;
+  for (;;) {
+    const ArchiveReader::Step step = reader.Next(&entry);
+    if (step == ArchiveReader::Step::kEnd) break;
+    if (step == ArchiveReader::Step::kFatal) {
+      // What could not be read is not reported as missing as well.
+      out_->Difference(display, "a readable ZIP archive", "damage (" + reader.error() + ")");
+      return;
+    }
+    const std::string entryDisplay = display + ":" + entry.name;
+    if (step == ArchiveReader::Step::kBadEntry) {
+      out_->Difference(entryDisplay, "a readable entry", reader.error());
+      if (expected != nullptr && expected->count(entry.name) != 0) {
+        (*expected)[entry.name].seen = true;
+      }
+      continue;
+    }
+    CheckArchiveEntry(reader, entry, entryDisplay, expected, mustBeStored);
+  }
+  if (expected == nullptr) return;
+  for (const auto& [name, want] : *expected) {
+    if (want.seen || want.implied) continue;
+    std::string where = display;
+    where += ':';
+    where += name;
+    out_->Difference(std::move(where),
+                     std::string(want.isDirectory ? "a directory" : "a file") + " (from " +
+                         want.source.display + ")",
+                     "nothing");
+  }
+}
+
+void ContentCheck::CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& entry,
+                                     const std::string& display, ExpectedEntries* expected,
+                                     bool mustBeStored) {
+  std::string error;
+  const auto drain = [&] {
+    if (!reader.ReadData([&](const std::uint8_t*, std::size_t size) { out_->Advance(size); },
+                         &error)) {
+      out_->Difference(display, "intact data", error);
+    }
+  };
+  ExpectedEntry* want = nullptr;
+  if (expected != nullptr) {
+    const auto it = expected->find(entry.name);
+    if (it == expected->end()) {
+      out_->Difference(display, "nothing", EntryKindText(entry) + " (not in the source)");
+      return;
+    }
+    want = &it->second;
+    if (want->seen) {
+      out_->Difference(display, "one entry of this name", "another one");
+      return;
+    }
+    want->seen = true;
+    // Its parent directories need no entries of their own.
+    for (std::size_t slash = entry.name.find('/'); slash != std::string::npos;
+         slash = entry.name.find('/', slash + 1)) {
+      const auto parent = expected->find(entry.name.substr(0, slash));
+      if (parent != expected->end() && parent->second.isDirectory) parent->second.implied = true;
+    }
+    if (want->opaque) {
+      drain();
+      return;
+    }
+    if (want->isDirectory != entry.isDirectory || (!entry.isDirectory && !entry.isFile)) {
+      out_->Difference(display, want->isDirectory ? "a directory" : "a file", EntryKindText(entry));
+      return;
+    }
+  } else if (!entry.isDirectory && !entry.isFile) {
+    out_->Difference(display, "a file or a directory", EntryKindText(entry));
+    return;
+  }
+  if (entry.isDirectory) return;
+
+  out_->CountFile();
+  if (mustBeStored && !entry.isStored) {
+    out_->Difference(display, "stored without compression", entry.method);
+  }
+  if (IsReachedScriptEntry(entry.name)) {
+    std::string head;
+    std::uint64_t size = 0;
+    const bool intact = reader.ReadData(
+        [&](const std::uint8_t* data, std::size_t length) {
+          const std::size_t take =
+              std::min(length, kLua54Head.size() - std::min(head.size(), kLua54Head.size()));
+          head.append(reinterpret_cast<const char*>(data), take);
+          size += length;
+          out_->Advance(length);
+        },
+        &error);
+    if (!intact) {
+      out_->Difference(display, "intact data", error);
+      return;
+    }
+    const std::string problem = DescribeNonBytecode(head, size);
+    if (!problem.empty()) out_->Difference(display, "Lua 5.4 bytecode", problem);
+    return;
+  }
+  if (want == nullptr) {
+    drain();
+    return;
+  }
+  if (!comparer_.Start(want->source.path, &error)) {
+    out_->Unreadable(want->source.display, error);
+    drain();
+    return;
+  }
+  std::uint64_t size = 0;
+  const bool intact = reader.ReadData(
+      [&](const std::uint8_t* data, std::size_t length) {
+        comparer_.Feed(data, length);
+        size += length;
+        out_->Advance(length);
+      },
+      &error);
+  const std::uint64_t sourceSize = comparer_.FileSize();
+  std::uint64_t firstDifference = 0;
+  std::string sourceError;
+  const bool same = comparer_.Finish(&firstDifference, &sourceError);
+  if (!intact) {
+    out_->Difference(display, "intact data", error);
+  } else if (!sourceError.empty()) {
+    out_->Unreadable(want->source.display, sourceError);
+  } else if (!same) {
+    out_->Difference(display,
+                     "the bytes of " + want->source.display + " (" + Bytes(sourceSize) + ")",
+                     Bytes(size) + ", differing from byte " + std::to_string(firstDifference));
+  }
+}
+
+void ContentCheck::CompareFile(const Place& source, const Place& destination) {
+  InputFile file;
+  std::string error;
+  if (!file.Open(destination.path, &error)) {
+    out_->Unreadable(destination.display, error);
+    return;
+  }
+  if (!comparer_.Start(source.path, &error)) {
+    out_->Unreadable(source.display, error);
+    return;
+  }
+  out_->CountFile();
+  const std::uint64_t size = file.Size();
+  if (size != comparer_.FileSize()) {
+    out_->Difference(destination.display,
+                     "a copy of " + source.display + " (" + Bytes(comparer_.FileSize()) + ")",
+                     Bytes(size));
+    return;
+  }
+  for (std::uint64_t at = 0; at < size;) {
+    std::size_t got = 0;
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, size - at));
+    if (!file.ReadAt(at, readBuffer_.data(), wanted, &got, &error)) {
+      out_->Unreadable(destination.display, error);
+      return;
+    }
+    if (got == 0) break;
+    comparer_.Feed(readBuffer_.data(), got);
+    out_->Advance(got);
+    at += got;
+  }
+  std::uint64_t firstDifference = 0;
+  if (comparer_.Finish(&firstDifference, &error)) return;
+  if (!error.empty()) {
+    out_->Unreadable(source.display, error);
+  } else {
+    out_->Difference(destination.display, "a copy of " + source.display,
+                     "other bytes from byte " + std::to_string(firstDifference));
+  }
+}
+
+void ContentCheck::CheckScriptFile(const Place& script) {
+  InputFile file;
+  std::string error;
+  char head[kLua54Head.size()];
+  std::size_t got = 0;
+  if (!file.Open(script.path, &error) || !file.ReadAt(0, head, sizeof head, &got, &error)) {
+    out_->Unreadable(script.display, error);
+    return;
+  }
+  out_->CountFile();
+  out_->Advance(got);
+  const std::string problem = DescribeNonBytecode(std::string_view(head, got), file.Size());
+  if (!problem.empty()) out_->Difference(script.display, "Lua 5.4 bytecode", problem);
+}
+
+}  // namespace uipcheck

@@ -1,0 +1,140 @@
+// uipcheck: proves that a shipped tree is exactly the pack of its source, before it ships.
+//
+//   uipcheck [--json] SRC DST   DST is exactly what `uippack -p SRC DST` must give
+//   uipcheck [--json] DST       DST on its own is consistent
+//
+// It reads both trees and writes neither, and starts no program: ZIP archives are read with
+// libarchive, containers with the core's container code.
+#include <algorithm>
+#include <clocale>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <langinfo.h>
+#include <stdlib.h>
+#endif
+
+#include "package/package_builder.h"
+#include "package/tree_overlap.h"
+#include "platform/console.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "uipcheck/report.h"
+#include "uipcheck/tree_check.h"
+#include "uipcheck/tree_files.h"
+
+namespace uipcheck {
+namespace {
+
+constexpr const char* kUsage[] = {
+    "usage: uipcheck [--json] SRC DST   check that DST is exactly the pack of SRC",
+    "       uipcheck [--json] DST       check DST on its own for consistency",
+    "Exit status: 0 as expected, 1 differences found, 2 bad usage or an unreadable tree."};
+
+void PrintError(const std::string& text) { uippack::platform::WriteErrorLine(WideFromUtf8(text)); }
+
+int UsageError(const std::string& problem) {
+  if (!problem.empty()) PrintError("uipcheck: " + problem);
+  for (const char* line : kUsage) PrintError(line);
+  return kExitUnusable;
+}
+
+std::wstring WidePath(const fs::path& path) {
+#ifdef _WIN32
+  return path.wstring();
+#else
+  return uippack::platform::NarrowToWide(path.string());
+#endif
+}
+
+// Entry names in ZIP archives are UTF-8, and libarchive hands them out through the locale's
+// character set, which therefore has to be UTF-8 whatever the environment says.
+void UseUtf8Locale() {
+#ifdef _WIN32
+  std::setlocale(LC_CTYPE, ".UTF8");
+#else
+  for (const char* name : {"C.UTF-8", "UTF-8", ""}) {
+    if (std::setlocale(LC_CTYPE, name) != nullptr &&
+        std::string_view(nl_langinfo(CODESET)) == "UTF-8") {
+      return;
+    }
+  }
+#endif
+}
+
+int Run(const std::vector<fs::path>& arguments) {
+  OutputFormat format = OutputFormat::kText;
+  std::vector<fs::path> paths;
+  bool optionsEnded = false;
+  for (const fs::path& argument : arguments) {
+    const std::string text = DisplayText(argument);
+    if (!optionsEnded && text == "--json") {
+      format = OutputFormat::kJson;
+    } else if (!optionsEnded && text == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && text.size() > 1 && text[0] == '-') {
+      return UsageError("unknown option " + text);
+    } else {
+      paths.push_back(PathFromArgument(argument));
+    }
+  }
+  if (paths.empty() || paths.size() > 2) return UsageError("");
+
+  const Place destination{paths.back(), DisplayText(paths.back())};
+  std::optional<Place> source;
+  if (paths.size() == 2) source = Place{paths.front(), DisplayText(paths.front())};
+  std::error_code code;
+  if (!fs::is_directory(destination.path, code)) {
+    PrintError("uipcheck: " + destination.display + " is not a directory that can be read");
+    return kExitUnusable;
+  }
+  if (source) {
+    uippack::PackageBuilder builder;
+    if (builder.CheckPackSource(WidePath(source->path)) != 1) {
+      PrintError("uipcheck: " + source->display +
+                 " is not a package directory (it needs layout/, res/, nametable.cfg and "
+                 "package.cfg)");
+      return kExitUnusable;
+    }
+    if (uippack::TreesOverlap(WidePath(source->path), WidePath(destination.path))) {
+      PrintError("uipcheck: " + destination.display + " and " + source->display +
+                 " are the same tree or one lies inside the other");
+      return kExitUnusable;
+    }
+  }
+
+  WaitForPendingRemovals(destination.path);
+  Report report(format, StandardErrorIsTerminal());
+  // Reading archives and comparing files is most of the work; it goes to a few threads.
+  TreeCheck check(report, std::min(std::thread::hardware_concurrency(), 4u));
+  if (source) {
+    check.ComparePack(*source, destination);
+  } else {
+    check.CheckShipped(destination);
+  }
+  return report.Finish(source ? std::optional<std::string>(source->display) : std::nullopt,
+                       destination.display);
+}
+
+}  // namespace
+}  // namespace uipcheck
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  uippack::platform::PrepareProcess();
+  uipcheck::UseUtf8Locale();
+  return uipcheck::Run(std::vector<uipcheck::fs::path>(argv + 1, argv + argc));
+}
+#else
+int main(int argc, char** argv) {
+  uippack::platform::PrepareProcess();
+  uipcheck::UseUtf8Locale();
+  // libarchive turns every entry's DOS time into local time, and with TZ unset the C library
+  // looks at /etc/localtime again for each one. Entry times are never compared: UTC will do.
+  setenv("TZ", "UTC0", 1);
+  return uipcheck::Run(std::vector<uipcheck::fs::path>(argv + 1, argv + argc));
+}
+#endif

@@ -1,0 +1,211 @@
+#include "uipcheck/report.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "platform/console.h"
+#include "uipcheck/tree_files.h"
+
+namespace uipcheck {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Quick checks end without a progress line; slower ones redraw it a few times a second.
+constexpr auto kProgressDelay = std::chrono::milliseconds(1500);
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+
+void WriteLine(const std::string& text) { uippack::platform::WriteConsoleLine(WideFromUtf8(text)); }
+
+std::string Counted(std::uint64_t count, const char* singular, const char* plural) {
+  return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
+std::string Megabytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+// Length of the UTF-8 sequence that starts text[at], or 0 when it is not one.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  std::size_t length = 0;
+  unsigned minimum = 0;
+  unsigned value = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    minimum = 0x80;
+    value = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    minimum = 0x800;
+    value = lead & 0x0Fu;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    minimum = 0x10000;
+    value = lead & 0x07u;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xC0u) != 0x80u) return 0;
+    value = value << 6 | (next & 0x3Fu);
+  }
+  const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+  return value >= minimum && value <= 0x10FFFF && !surrogate ? length : 0;
+}
+
+}  // namespace
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (std::size_t at = 0; at < text.size();) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    char escape[8];
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else if (c >= 0x80) {
+      const std::size_t length = Utf8SequenceLength(text, at);
+      if (length > 0) {
+        out.append(text.substr(at, length));
+        at += length;
+        continue;
+      }
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++at;
+  }
+  return out + "\"";
+}
+
+void Findings::Difference(std::string path, std::string expected, std::string found) {
+  ++differences_;
+  lines_.push_back({std::move(path), std::move(expected), std::move(found)});
+}
+
+void Findings::Unreadable(std::string path, std::string error) {
+  ++unreadable_;
+  lines_.push_back({std::move(path), "a readable entry", "an error: " + std::move(error)});
+}
+
+Report::Report(OutputFormat format, bool showProgress)
+    : format_(format), showProgress_(showProgress), start_(Clock::now()), lastProgress_(start_) {}
+
+Findings& Report::Open() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  parts_.push_back(std::make_unique<Findings>(counters_));
+  return *parts_.back();
+}
+
+void Report::Complete(Findings& part) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  part.complete_ = true;
+  PrintCompleteParts();
+  completed_.notify_all();
+}
+
+void Report::PrintCompleteParts() {
+  while (!parts_.empty() && parts_.front()->complete_) {
+    Findings& part = *parts_.front();
+    differences_ += part.differences_;
+    unreadable_ += part.unreadable_;
+    for (Findings::Line& line : part.lines_) {
+      if (format_ == OutputFormat::kJson) {
+        jsonLines_.push_back(std::move(line));
+      } else {
+        ClearProgress();
+        WriteLine(line.path + ": expected " + line.expected + ", found " + line.found);
+      }
+    }
+    parts_.pop_front();
+  }
+}
+
+void Report::ShowProgress() {
+  if (!showProgress_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  ShowProgressLocked();
+}
+
+void Report::ShowProgressLocked() {
+  const Clock::time_point now = Clock::now();
+  if (now - start_ < kProgressDelay || now - lastProgress_ < kProgressInterval) return;
+  lastProgress_ = now;
+  const std::string text = "uipcheck: " + Counted(counters_.files.load(), "file", "files") + ", " +
+                           Counted(counters_.archives.load(), "archive", "archives") + ", " +
+                           Megabytes(counters_.bytes.load()) + " read";
+  std::string line = "\r" + text;
+  if (text.size() < progressWidth_) line.append(progressWidth_ - text.size(), ' ');
+  progressWidth_ = text.size();
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+void Report::ClearProgress() {
+  if (progressWidth_ == 0) return;
+  std::fputs(("\r" + std::string(progressWidth_, ' ') + "\r").c_str(), stderr);
+  std::fflush(stderr);
+  progressWidth_ = 0;
+}
+
+int Report::Finish(const std::optional<std::string>& source, const std::string& destination) {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!parts_.empty()) {
+      completed_.wait_for(lock, kProgressInterval);
+      if (showProgress_) ShowProgressLocked();
+    }
+    ClearProgress();
+  }
+  const int status = unreadable_ > 0 ? kExitUnusable : differences_ > 0 ? kExitDiffer : kExitMatch;
+  const std::uint64_t files = counters_.files.load();
+  const std::uint64_t archives = counters_.archives.load();
+  const std::uint64_t bytes = counters_.bytes.load();
+  if (format_ == OutputFormat::kJson) {
+    std::string json = "{\"source\":" + (source ? JsonString(*source) : std::string("null")) +
+                       ",\"destination\":" + JsonString(destination) + ",\"verdict\":\"" +
+                       (status == kExitMatch    ? "match"
+                        : status == kExitDiffer ? "differ"
+                                                : "unreadable") +
+                       "\",\"differences\":[";
+    for (std::size_t i = 0; i < jsonLines_.size(); ++i) {
+      json += (i == 0 ? "{\"path\":" : ",{\"path\":") + JsonString(jsonLines_[i].path) +
+              ",\"expected\":" + JsonString(jsonLines_[i].expected) +
+              ",\"found\":" + JsonString(jsonLines_[i].found) + "}";
+    }
+    json += "],\"checked\":{\"files\":" + std::to_string(files) +
+            ",\"archives\":" + std::to_string(archives) + ",\"bytes\":" + std::to_string(bytes) +
+            "}}";
+    WriteLine(json);
+    return status;
+  }
+  const std::string counts = " (" + Counted(files, "file", "files") + " and " +
+                             Counted(archives, "archive", "archives") + " checked, " +
+                             Megabytes(bytes) + " read)";
+  std::string verdict;
+  if (status == kExitMatch) {
+    verdict = source ? destination + " is the pack of " + *source : destination + " is consistent";
+  } else if (status == kExitDiffer) {
+    verdict = (source ? destination + " is not the pack of " + *source
+                      : destination + " is not consistent") +
+              ": " + Counted(differences_, "difference", "differences");
+  } else {
+    verdict = destination + " could not be checked" + (source ? " against " + *source : "") + ": " +
+              Counted(unreadable_, "unreadable entry", "unreadable entries") + ", " +
+              Counted(differences_, "difference", "differences");
+  }
+  WriteLine("uipcheck: " + verdict + counts);
+  return status;
+}
+
+}  // namespace uipcheck

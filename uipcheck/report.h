@@ -1,0 +1,104 @@
+// What a check found. The work is done in parts, some on worker threads; each part collects
+// its own findings, and the parts are printed in the order they were opened, each as soon as it
+// and all before it are complete. So the output is the same whatever the threads do: one line
+// per difference (or one JSON document at the end), then a summary. A progress line goes to a
+// terminal for long checks.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace uipcheck {
+
+enum class OutputFormat { kText, kJson };
+
+// Exit statuses: the trees match, they differ, or the check could not be made.
+inline constexpr int kExitMatch = 0;
+inline constexpr int kExitDiffer = 1;
+inline constexpr int kExitUnusable = 2;
+
+struct CheckCounters {
+  std::atomic<std::uint64_t> files{0};
+  std::atomic<std::uint64_t> archives{0};
+  std::atomic<std::uint64_t> bytes{0};
+};
+
+// The findings of one part of the check, filled by one thread at a time.
+class Findings {
+ public:
+  explicit Findings(CheckCounters& counters) : counters_(counters) {}
+
+  // path: where the difference lies; expected and found: short phrases ("file", "nothing",
+  // "Lua 5.4 bytecode", ...).
+  void Difference(std::string path, std::string expected, std::string found);
+  // Something that exists but cannot be read: listed like a difference, and the verdict can
+  // then only be "unreadable".
+  void Unreadable(std::string path, std::string error);
+
+  void CountFile() { counters_.files.fetch_add(1, std::memory_order_relaxed); }
+  void CountArchive() { counters_.archives.fetch_add(1, std::memory_order_relaxed); }
+  void Advance(std::uint64_t bytes) { counters_.bytes.fetch_add(bytes, std::memory_order_relaxed); }
+
+ private:
+  friend class Report;
+  struct Line {
+    std::string path;
+    std::string expected;
+    std::string found;
+  };
+  CheckCounters& counters_;
+  std::vector<Line> lines_;
+  std::size_t differences_ = 0;
+  std::size_t unreadable_ = 0;
+  bool complete_ = false;  // guarded by the report's mutex
+};
+
+class Report {
+ public:
+  Report(OutputFormat format, bool showProgress);
+
+  // A new part, placed after every part opened before it. Any thread may fill it; Complete
+  // hands it back.
+  Findings& Open();
+  void Complete(Findings& part);
+
+  // On the main thread: redraws the progress line when it is due.
+  void ShowProgress();
+
+  // Waits until every part is complete, prints the summary line or the JSON document and
+  // gives the exit status. source is absent when only the destination was checked.
+  int Finish(const std::optional<std::string>& source, const std::string& destination);
+
+ private:
+  void PrintCompleteParts();  // with mutex_ held
+  void ShowProgressLocked();
+  void ClearProgress();
+
+  OutputFormat format_;
+  bool showProgress_;
+  CheckCounters counters_;
+  std::mutex mutex_;
+  std::condition_variable completed_;
+  std::deque<std::unique_ptr<Findings>> parts_;  // not yet printed, in output order
+  std::vector<Findings::Line> jsonLines_;
+  std::size_t differences_ = 0;
+  std::size_t unreadable_ = 0;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point lastProgress_;
+  std::size_t progressWidth_ = 0;  // what is on the terminal's last line, 0 when nothing
+};
+
+// Text as a JSON string literal; bytes that are not UTF-8 become \u00XX.
+std::string JsonString(std::string_view text);
+
+}  // namespace uipcheck

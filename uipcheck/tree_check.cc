@@ -1,0 +1,343 @@
+#include "uipcheck/tree_check.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "uipcheck/package_rules.h"
+
+namespace uipcheck {
+namespace {
+
+// Enough queued work to keep every worker busy while the walk goes on.
+constexpr std::size_t kMostQueued = 64;
+
+std::string Kind(EntryKind kind) { return std::string(DescribeKind(kind)); }
+
+}  // namespace
+
+CheckPool::CheckPool(unsigned workers) {
+  for (unsigned i = 0; i < std::max(1u, workers); ++i) threads_.emplace_back([this] { Work(); });
+}
+
+CheckPool::~CheckPool() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void CheckPool::Submit(Task task) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.size() < kMostQueued; });
+  queue_.push_back(std::move(task));
+  changed_.notify_all();
+}
+
+void CheckPool::Work() {
+  ContentCheck check;
+  for (;;) {
+    Task task;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      task = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    changed_.notify_all();
+    task(check);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TreeCheck::TreeCheck(Report& report, unsigned workers)
+    : report_(report), walk_(&report.Open()), pool_(workers) {}
+
+void TreeCheck::ComparePack(const Place& source, const Place& destination) {
+  ComparePackedDirectory(source, destination, true, false);
+  report_.Complete(*walk_);
+}
+
+void TreeCheck::CheckShipped(const Place& destination) {
+  CheckShippedDirectory(destination, false);
+  report_.Complete(*walk_);
+}
+
+bool TreeCheck::List(const Place& directory, std::vector<TreeEntry>* entries) {
+  report_.ShowProgress();
+  std::string error;
+  if (ListDirectory(directory.path, entries, &error)) return true;
+  walk_->Unreadable(directory.display, error);
+  return false;
+}
+
+void TreeCheck::Hand(CheckPool::Task task) {
+  report_.Complete(*walk_);
+  Findings& part = report_.Open();
+  walk_ = &report_.Open();
+  pool_.Submit([&part, &report = report_, task = std::move(task)](ContentCheck& check) {
+    check.ReportTo(part);
+    task(check);
+    report.Complete(part);
+  });
+}
+
+void TreeCheck::CheckFiles(std::vector<FileWork> files) {
+  if (files.empty()) return;
+  Hand([files = std::move(files)](ContentCheck& check) {
+    for (const FileWork& file : files) {
+      if (file.script) {
+        check.CheckScriptFile(file.destination);
+      } else {
+        check.CompareFile(file.source, file.destination);
+      }
+    }
+  });
+}
+
+void TreeCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
+                                   const Place* layoutSource) {
+  const std::string_view shown = hasContainer ? kContainerName : kLayoutArchiveName;
+  NoteLayoutMode(JoinDisplay(directory.display, shown), hasContainer, hasArchive);
+  std::optional<Place> source;
+  if (layoutSource != nullptr) source = *layoutSource;
+  Hand([directory, hasContainer, hasArchive, source](ContentCheck& check) {
+    check.CheckLayoutOutputs(directory, hasContainer, hasArchive, source ? &*source : nullptr);
+  });
+}
+
+void TreeCheck::CheckResourceArchive(const Place& archive, const Place* source) {
+  std::optional<Place> from;
+  if (source != nullptr) from = *source;
+  Hand([archive, from](ContentCheck& check) {
+    check.CheckResourceArchive(archive, from ? &*from : nullptr);
+  });
+}
+
+// What packing makes of one directory of the source, name by name in the destination.
+// reached: the walk got here (no hidden directory on the way), so scripts are compiled and
+// layout and resource directories archived; inResources: this is such a `res` directory.
+void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destination, bool reached,
+                                       bool inResources) {
+  enum class Want { kCopy, kScript, kDirectory, kGone, kLayoutOutput, kResourceArchive, kSkip };
+  struct Planned {
+    Want want;
+    Place source;
+    std::string why;  // for kGone: what became of the directory
+    bool present = false;
+  };
+  std::vector<TreeEntry> sourceEntries;
+  std::vector<TreeEntry> destinationEntries;
+  if (!List(source, &sourceEntries) || !List(destination, &destinationEntries)) {
+    return;
+  }
+
+  std::map<std::string, Planned> plan;
+  std::optional<Place> layoutSource;
+  for (const TreeEntry& entry : sourceEntries) {
+    const Place from = source.Child(entry);
+    if (IsLinkOrSpecial(entry.kind)) {
+      // uipcheck follows no link and opens no special file, so what packing made of this
+      // one cannot be proven; it is reported once, here.
+      walk_->Difference(from.display, "a file or a directory", Kind(entry.kind) + ", not followed");
+      plan[entry.name] = {Want::kSkip, from, {}};
+      continue;
+    }
+    const bool isDirectory = entry.kind == EntryKind::kDirectory;
+    if (isDirectory && reached && entry.name == kLayoutDirectory) {
+      layoutSource = from;
+      plan[entry.name] = {Want::kGone, from, "packed into layout.uip or layout.zip"};
+      plan[std::string(kContainerName)] = {Want::kLayoutOutput, from, {}};
+      plan[std::string(kLayoutArchiveName)] = {Want::kLayoutOutput, from, {}};
+    } else if (isDirectory && reached && inResources && !IsHiddenName(entry.name)) {
+      const std::string archive = entry.name + std::string(kArchiveSuffix);
+      plan[entry.name] = {Want::kGone, from, "packed into " + archive};
+      plan[archive] = {Want::kResourceArchive, from, {}};
+    } else if (isDirectory) {
+      plan.try_emplace(entry.name, Planned{Want::kDirectory, from, {}});
+    } else {
+      const Want want = reached && IsScriptName(entry.name) ? Want::kScript : Want::kCopy;
+      if (!plan.try_emplace(entry.name, Planned{want, from, {}}).second) {
+        // Sorted listings put "images" before "images.zip": the archive was planned first.
+        walk_->Difference(from.display, "no file where packing writes an archive", "file");
+      }
+    }
+  }
+
+  bool hasContainer = false;
+  bool hasArchive = false;
+  std::vector<FileWork> files;
+  for (const TreeEntry& entry : destinationEntries) {
+    const Place here = destination.Child(entry);
+    const auto it = plan.find(entry.name);
+    if (it == plan.end()) {
+      walk_->Difference(here.display, "nothing",
+                        Kind(entry.kind) + " (not made by packing " + source.display + ")");
+      continue;
+    }
+    Planned& planned = it->second;
+    planned.present = true;
+    const Want want = planned.want;
+    if (want == Want::kSkip) continue;
+    if (want == Want::kGone) {
+      walk_->Difference(here.display, "nothing (" + planned.why + ")", Kind(entry.kind));
+      continue;
+    }
+    const EntryKind wantedKind =
+        want == Want::kDirectory ? EntryKind::kDirectory : EntryKind::kFile;
+    if (entry.kind != wantedKind) {
+      walk_->Difference(here.display, Kind(wantedKind), Kind(entry.kind));
+      continue;
+    }
+    switch (want) {
+      case Want::kCopy:
+        files.push_back({false, planned.source, here});
+        break;
+      case Want::kScript:
+        files.push_back({true, {}, here});
+        break;
+      case Want::kDirectory: {
+        const bool childReached = reached && !IsHiddenName(entry.name);
+        ComparePackedDirectory(planned.source, here, childReached,
+                               childReached && entry.name == kResourceDirectory);
+        break;
+      }
+      case Want::kLayoutOutput:
+        (entry.name == kContainerName ? hasContainer : hasArchive) = true;
+        break;
+      case Want::kResourceArchive:
+        CheckResourceArchive(here, &planned.source);
+        break;
+      default:
+        break;
+    }
+  }
+
+  CheckFiles(std::move(files));
+
+  for (const auto& [name, planned] : plan) {
+    if (planned.present) continue;
+    const std::string where = JoinDisplay(destination.display, name);
+    if (planned.want == Want::kCopy || planned.want == Want::kScript) {
+      walk_->Difference(where, "a file (from " + planned.source.display + ")", "nothing");
+    } else if (planned.want == Want::kDirectory) {
+      walk_->Difference(where, "a directory (from " + planned.source.display + ")", "nothing");
+    } else if (planned.want == Want::kResourceArchive) {
+      walk_->Difference(where, "the archive of " + planned.source.display, "nothing");
+    }
+  }
+  if (!layoutSource) return;
+  if (!hasContainer && !hasArchive) {
+    walk_->Difference(JoinDisplay(destination.display, kContainerName),
+                      "layout.uip or layout.zip (from " + layoutSource->display + ")", "neither");
+    return;
+  }
+  CheckLayoutOutputs(destination, hasContainer, hasArchive, &*layoutSource);
+}
+
+// The destination alone, by the walk's rules: what packing removes must be gone, what it
+// makes must be sound.
+void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources) {
+  std::vector<TreeEntry> entries;
+  if (!List(destination, &entries)) return;
+  bool hasContainer = false;
+  bool hasArchive = false;
+  std::vector<FileWork> scripts;
+  for (const TreeEntry& entry : entries) {
+    const Place here = destination.Child(entry);
+    if (IsLinkOrSpecial(entry.kind)) {
+      walk_->Difference(here.display, "a file or a directory", Kind(entry.kind) + ", not followed");
+    } else if (entry.kind == EntryKind::kDirectory) {
+      if (IsHiddenName(entry.name)) continue;
+      if (entry.name == kLayoutDirectory) {
+        walk_->Difference(here.display, "nothing (packing archives layout directories)",
+                          "directory");
+      } else if (inResources) {
+        walk_->Difference(here.display, "nothing (packing archives resource subdirectories)",
+                          "directory");
+      } else {
+        CheckShippedDirectory(here, entry.name == kResourceDirectory);
+      }
+    } else if (entry.name == kContainerName) {
+      hasContainer = true;
+    } else if (entry.name == kLayoutArchiveName) {
+      hasArchive = true;
+    } else if (inResources && entry.name.size() > kArchiveSuffix.size() &&
+               entry.name.ends_with(kArchiveSuffix)) {
+      CheckResourceArchive(here, nullptr);
+    } else if (IsScriptName(entry.name)) {
+      scripts.push_back({true, {}, here});
+    }
+  }
+  CheckFiles(std::move(scripts));
+  if (hasContainer || hasArchive)
+    CheckLayoutOutputs(destination, hasContainer, hasArchive, nullptr);
+}
+
+// One run has one mode, so every layout directory of a tree leaves the same outputs.
+void TreeCheck::NoteLayoutMode(const std::string& display, bool hasContainer, bool hasArchive) {
+  const std::string outputs = hasContainer && hasArchive ? "layout.uip and layout.zip"
+                              : hasContainer             ? "layout.uip alone"
+                                                         : "layout.zip alone";
+  if (firstModeOutputs_.empty()) {
+    firstModeSite_ = display;
+    firstModeOutputs_ = outputs;
+  } else if (outputs != firstModeOutputs_) {
+    walk_->Difference(
+        display, firstModeOutputs_ + " as at " + firstModeSite_ + " (one run, one mode)", outputs);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// The directories packing removes that are still there, with their entry counts: what a
+// removal in progress changes.
+void CollectPendingRemovals(const fs::path& directory, bool inResources,
+                            std::vector<std::pair<fs::path, std::size_t>>* pending) {
+  std::vector<TreeEntry> entries;
+  std::string error;
+  if (!ListDirectory(directory, &entries, &error)) return;
+  for (const TreeEntry& entry : entries) {
+    if (entry.kind != EntryKind::kDirectory || IsHiddenName(entry.name)) continue;
+    if (entry.name == kLayoutDirectory || inResources) {
+      std::vector<TreeEntry> inside;
+      ListDirectory(entry.path, &inside, &error);
+      pending->emplace_back(entry.path, inside.size());
+    } else {
+      CollectPendingRemovals(entry.path, entry.name == kResourceDirectory, pending);
+    }
+  }
+}
+
+}  // namespace
+
+void WaitForPendingRemovals(const fs::path& destination) {
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kPoll = std::chrono::milliseconds(50);
+  constexpr auto kQuiet = std::chrono::seconds(1);  // no change for this long: a leftover
+  constexpr auto kLongest = std::chrono::seconds(30);
+  const Clock::time_point start = Clock::now();
+  Clock::time_point lastChange = start;
+  std::vector<std::pair<fs::path, std::size_t>> previous;
+  CollectPendingRemovals(destination, false, &previous);
+  while (!previous.empty()) {
+    const Clock::time_point now = Clock::now();
+    if (now - lastChange >= kQuiet || now - start >= kLongest) return;
+    std::this_thread::sleep_for(kPoll);
+    std::vector<std::pair<fs::path, std::size_t>> current;
+    CollectPendingRemovals(destination, false, &current);
+    if (current != previous) lastChange = Clock::now();
+    previous = std::move(current);
+  }
+}
+
+}  // namespace uipcheck
