@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/handle.h"
+
 namespace uippack::platform {
 
 // A file held exclusively: while it is open no other opener, in this process or another, may
@@ -12,10 +14,10 @@ namespace uippack::platform {
 // Only a regular file is opened, never through a link, and never waiting on a FIFO.
 class ExclusiveFile {
  public:
-  ExclusiveFile();
-  ~ExclusiveFile();
-  ExclusiveFile(ExclusiveFile&& other) noexcept;
-  ExclusiveFile& operator=(ExclusiveFile&& other) noexcept;
+  ExclusiveFile() = default;
+  ~ExclusiveFile() = default;
+  ExclusiveFile(ExclusiveFile&& other) noexcept = default;
+  ExclusiveFile& operator=(ExclusiveFile&& other) noexcept = default;
   ExclusiveFile(const ExclusiveFile&) = delete;
   ExclusiveFile& operator=(const ExclusiveFile&) = delete;
 
@@ -24,7 +26,7 @@ class ExclusiveFile {
   // A new or emptied file, for writing (an existing file is replaced).
   static ExclusiveFile CreateForWriting(const std::wstring& path);
 
-  bool IsOpen() const;
+  bool IsOpen() const { return handle_.IsOpen(); }
   // The file's full length in bytes.
   bool GetSize(std::uint64_t* size) const;
   // Reads length bytes from the current position into buffer.
@@ -35,13 +37,10 @@ class ExclusiveFile {
   bool Flush();
   // Moves back to the file's first byte.
   bool Rewind();
-  void Close();
-
-  // The closed state: -1 is both the invalid POSIX descriptor and INVALID_HANDLE_VALUE.
-  static constexpr std::intptr_t kClosedHandle = -1;
+  void Close() { handle_.Close(); }
 
  private:
-  std::intptr_t handle_;
+  OwnedHandle handle_;
 };
 
 bool DeleteFileAt(const std::wstring& path);

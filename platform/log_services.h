@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/handle.h"
+
 namespace uippack::platform {
 
 // A calendar time broken into fields: month 1..12, day 1..31, hour 0..23, milliseconds 0..999.
@@ -38,7 +40,7 @@ inline constexpr unsigned kLockWaitMilliseconds = 5000;
 // on the file /tmp/<name>, created with mode 0666 so every user can take it, polled while held.
 class NamedMutexLock {
  public:
-  NamedMutexLock();
+  NamedMutexLock() = default;
   ~NamedMutexLock();  // releases and closes
   NamedMutexLock(const NamedMutexLock&) = delete;
   NamedMutexLock& operator=(const NamedMutexLock&) = delete;
@@ -50,7 +52,7 @@ class NamedMutexLock {
   bool Acquire(const std::wstring& name);
 
  private:
-  std::intptr_t handle_;
+  OwnedHandle handle_;
 };
 
 // The machine-wide application-data folder: CSIDL_COMMON_APPDATA, created if missing; on POSIX
@@ -67,8 +69,8 @@ bool CreateSharedDirectory(const std::wstring& path);
 // that was checked, so swapping the folder for a link afterwards redirects nothing.
 class LogDirectory {
  public:
-  LogDirectory();
-  ~LogDirectory();
+  LogDirectory() = default;
+  ~LogDirectory() = default;
   LogDirectory(const LogDirectory&) = delete;
   LogDirectory& operator=(const LogDirectory&) = delete;
 
@@ -83,16 +85,16 @@ class LogDirectory {
 
  private:
   friend class SharedAppendFile;
-  std::intptr_t handle_;  // POSIX: the open directory
-  std::wstring path_;     // Windows: the directory's path, which ends in a separator
+  OwnedHandle handle_;  // POSIX: the open directory
+  std::wstring path_;   // Windows: the directory's path, which ends in a separator
 };
 
 // A text file that many processes open at once for appending: others may read and write it
 // while it is open. A file it creates is open to every user (mode 0666 on POSIX).
 class SharedAppendFile {
  public:
-  SharedAppendFile();
-  ~SharedAppendFile();
+  SharedAppendFile() = default;
+  ~SharedAppendFile() = default;
   SharedAppendFile(const SharedAppendFile&) = delete;
   SharedAppendFile& operator=(const SharedAppendFile&) = delete;
 
@@ -100,20 +102,17 @@ class SharedAppendFile {
   // regular file with a single link is taken, opened without following links and without
   // waiting: a planted FIFO, link or second name of another file is refused.
   bool Open(const LogDirectory& directory, const std::wstring& name);
-  bool IsOpen() const;
+  bool IsOpen() const { return handle_.IsOpen(); }
   // The file's creation (birth) time as UTC fields; false when the file system keeps none.
   bool GetCreationTime(CalendarTime* utc) const;
   // Moves to the end of the file and gives the new position, which is 0 for an empty file.
   bool SeekToEnd(std::uint64_t* position);
   // Writes length bytes at the current position.
   bool Write(const void* data, std::size_t length);
-  void Close();
-
-  // The closed state: -1 is both the invalid POSIX descriptor and INVALID_HANDLE_VALUE.
-  static constexpr std::intptr_t kClosedHandle = -1;
+  void Close() { handle_.Close(); }
 
  private:
-  std::intptr_t handle_;
+  OwnedHandle handle_;
 };
 
 // The full path of the module (executable or shared library) that holds address; false when

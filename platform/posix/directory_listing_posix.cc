@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/directory.h"
+#include "platform/handle.h"
 #include "platform/text.h"
 
 namespace uippack::platform {
@@ -24,15 +26,13 @@ bool DirectoryListing::Open(const std::wstring& directoryPath) {
   const std::string narrow = WideToNarrow(directoryPath);
   // O_DIRECTORY without O_NOFOLLOW: a root given as a link to a directory is listed, but the
   // walk itself never treats a link as a directory (see Next).
-  const int fd = open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  DIR* directory = fdopendir(fd);
-  if (directory == nullptr) {
-    close(fd);
-    return false;
-  }
-  state_ = std::make_unique<State>();
-  state_->directory = directory;
+  OwnedHandle opened(open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.IsOpen()) return false;
+  auto state = std::make_unique<State>();
+  state->directory = fdopendir(opened.Get());
+  if (state->directory == nullptr) return false;
+  opened.Release();  // closedir closes it now
+  state_ = std::move(state);
   return true;
 }
 

@@ -21,28 +21,28 @@
 #include <cstdio>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "platform/file.h"
+#include "platform/handle.h"
 #include "platform/text.h"
 
 namespace uippack::platform {
 namespace {
 
-constexpr std::intptr_t kClosed = ExclusiveFile::kClosedHandle;
-
-int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
-
-// Opens path and takes the exclusive lock, or returns -1. O_NONBLOCK keeps open(2) from
+// Opens path and takes the exclusive lock, or holds nothing. O_NONBLOCK keeps open(2) from
 // hanging on a FIFO; it is cleared again once the file is known to be a regular file, the
 // only kind the Win32 calls this stands for open here. O_NOFOLLOW: a link in the file's place
 // is never read or written through.
-int OpenLocked(const std::wstring& path, int flags) {
+OwnedHandle OpenLocked(const std::wstring& path, int flags) {
   const std::string narrow = WideToNarrow(path);
-  int fd;
+  int opened;
   do {
-    fd = ::open(narrow.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
+    opened = ::open(narrow.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
+  } while (opened < 0 && errno == EINTR);
+  OwnedHandle file(opened);
+  if (!file.IsOpen()) return file;
+  const int fd = file.Get();
   struct stat info;
   int locked;
   do {
@@ -50,10 +50,9 @@ int OpenLocked(const std::wstring& path, int flags) {
   } while (locked != 0 && errno == EINTR);
   if (locked != 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
       ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return -1;
+    return OwnedHandle();
   }
-  return fd;
+  return file;
 }
 
 }  // namespace
@@ -68,66 +67,37 @@ ExclusiveFile ExclusiveFile::CreateForWriting(const std::wstring& path) {
   ExclusiveFile file;
   // No O_TRUNC: the file is emptied only once the lock is held, so a file someone else holds
   // is left as it is.
-  const int fd = OpenLocked(path, O_WRONLY | O_CREAT);
-  if (fd < 0) return file;
-  if (::ftruncate(fd, 0) != 0) {
-    ::close(fd);
-    return file;
-  }
-  file.handle_ = fd;
+  OwnedHandle opened = OpenLocked(path, O_WRONLY | O_CREAT);
+  if (!opened.IsOpen() || ::ftruncate(opened.Get(), 0) != 0) return file;
+  file.handle_ = std::move(opened);
   return file;
 }
 
 bool ExclusiveFile::GetSize(std::uint64_t* size) const {
   struct stat info;
-  if (!IsOpen() || ::fstat(Fd(handle_), &info) != 0 || info.st_size < 0) return false;
+  if (!IsOpen() || ::fstat(handle_.Get(), &info) != 0 || info.st_size < 0) return false;
   *size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
 
 bool ExclusiveFile::Read(void* buffer, std::size_t length) {
-  if (!IsOpen()) return false;
-  auto* at = static_cast<char*>(buffer);
-  while (length > 0) {
-    const ssize_t got = ::read(Fd(handle_), at, length);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;  // an error, or the file ended early
-    at += got;
-    length -= static_cast<std::size_t>(got);
-  }
-  return true;
+  return IsOpen() && ReadAll(handle_.Get(), buffer, length);
 }
 
 bool ExclusiveFile::Write(const void* data, std::size_t length) {
-  if (!IsOpen()) return false;
-  const auto* at = static_cast<const char*>(data);
-  while (length > 0) {
-    const ssize_t put = ::write(Fd(handle_), at, length);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    at += put;
-    length -= static_cast<std::size_t>(put);
-  }
-  return true;
+  return IsOpen() && WriteAll(handle_.Get(), data, length);
 }
 
 bool ExclusiveFile::Flush() {
   if (!IsOpen()) return false;
   int result;
   do {
-    result = ::fsync(Fd(handle_));
+    result = ::fsync(handle_.Get());
   } while (result != 0 && errno == EINTR);
   return result == 0;
 }
 
-void ExclusiveFile::Close() {
-  if (!IsOpen()) return;
-  // Not retried on EINTR: Linux releases the descriptor whatever close reports.
-  ::close(Fd(handle_));
-  handle_ = kClosed;
-}
-
-bool ExclusiveFile::Rewind() { return IsOpen() && ::lseek(Fd(handle_), 0, SEEK_SET) == 0; }
+bool ExclusiveFile::Rewind() { return IsOpen() && ::lseek(handle_.Get(), 0, SEEK_SET) == 0; }
 
 bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
   return ::rename(WideToNarrow(from).c_str(), WideToNarrow(to).c_str()) == 0;
@@ -137,16 +107,12 @@ bool DeleteFileAt(const std::wstring& path) {
   const std::string narrow = WideToNarrow(path);
   // Like DeleteFileW under share mode 0, a file that an exclusive holder has open is not
   // deleted. A file that cannot be opened to ask (no read permission) may still be unlinked.
-  const int fd = ::open(narrow.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-  if (fd >= 0) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-      ::close(fd);
-      return false;
-    }
+  // The probe stays open, and any lock it took held, until the unlink is done.
+  const OwnedHandle probe(::open(narrow.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+  if (probe.IsOpen() && ::flock(probe.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    return false;
   }
-  const bool removed = ::unlink(narrow.c_str()) == 0;
-  if (fd >= 0) ::close(fd);
-  return removed;
+  return ::unlink(narrow.c_str()) == 0;
 }
 
 // Buffers below the large-page size come from the heap. Larger ones are anonymous mappings

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #if defined(__GLIBC__)
 #include <link.h>
@@ -23,14 +24,13 @@
 #include <pthread.h>
 #endif
 
+#include "platform/handle.h"
 #include "platform/log_services.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
 namespace uippack::platform {
 namespace {
-
-constexpr std::intptr_t kNoDescriptor = -1;
 
 // Every user of the machine shares the lock files, the log directory and the log file, so the
 // umask must not narrow the modes of what we create.
@@ -45,29 +45,30 @@ std::string Narrow(const std::wstring& path) { return WideToNarrow(path); }
 // something in the file's place: a FIFO would stall the open, a link or a second name of another
 // file would steer the writes. So no link is followed, nothing is waited on, and only a regular
 // file with a single link is kept.
-int OpenShared(int directory, const std::string& name, int accessFlags) {
+OwnedHandle OpenShared(int directory, const std::string& name, int accessFlags) {
   constexpr int kSafely = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  int fd = -1;
-  for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
-    fd = openat(directory, name.c_str(), accessFlags | kSafely | O_CREAT | O_EXCL, kSharedFileMode);
-    if (fd >= 0) {
-      fchmod(fd, kSharedFileMode);
+  OwnedHandle file;
+  for (int attempt = 0; attempt < 3 && !file.IsOpen(); ++attempt) {
+    file = OwnedHandle(
+        openat(directory, name.c_str(), accessFlags | kSafely | O_CREAT | O_EXCL, kSharedFileMode));
+    if (file.IsOpen()) {
+      fchmod(file.Get(), kSharedFileMode);
       break;
     }
-    if (errno != EEXIST) return -1;
-    fd = openat(directory, name.c_str(), accessFlags | kSafely);
-    if (fd < 0 && errno != ENOENT) return -1;
+    if (errno != EEXIST) return file;
+    file = OwnedHandle(openat(directory, name.c_str(), accessFlags | kSafely));
+    if (!file.IsOpen() && errno != ENOENT) return file;
     // Deleted between the two opens: try again.
   }
-  if (fd < 0) return -1;
+  if (!file.IsOpen()) return file;
+  const int fd = file.Get();
   struct stat info {};
   const int flags = fcntl(fd, F_GETFL);
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 || flags < 0 ||
       fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    close(fd);
-    return -1;
+    return OwnedHandle();
   }
-  return fd;
+  return file;
 }
 
 // flock without LOCK_NB would wait as long as any user cares to hold the lock file, so the lock
@@ -146,22 +147,18 @@ unsigned long CurrentThreadId() {
 
 // ---------------------------------------------------------------------------------------------
 
-NamedMutexLock::NamedMutexLock() : handle_(kNoDescriptor) {}
-
-NamedMutexLock::~NamedMutexLock() {
-  if (handle_ != kNoDescriptor) close(static_cast<int>(handle_));  // also drops the lock
-}
+// Closing the descriptor drops the lock.
+NamedMutexLock::~NamedMutexLock() = default;
 
 bool NamedMutexLock::Acquire(const std::wstring& name) {
-  if (handle_ != kNoDescriptor) return false;
+  if (handle_.IsOpen()) return false;
   // A read-only descriptor is enough for flock, and works on another user's lock file.
-  const int fd = OpenShared(AT_FDCWD, "/tmp/" + Narrow(name), O_RDONLY);
-  if (fd < 0) return false;
-  if (!LockWithin(fd, std::chrono::milliseconds(kLockWaitMilliseconds))) {
-    close(fd);
+  OwnedHandle lockFile = OpenShared(AT_FDCWD, "/tmp/" + Narrow(name), O_RDONLY);
+  if (!lockFile.IsOpen() ||
+      !LockWithin(lockFile.Get(), std::chrono::milliseconds(kLockWaitMilliseconds))) {
     return false;
   }
-  handle_ = fd;
+  handle_ = std::move(lockFile);
   return true;
 }
 
@@ -190,64 +187,45 @@ bool CreateSharedDirectory(const std::wstring& path) {
   const std::string narrow = DirectoryPath(path);
   if (mkdir(narrow.c_str(), kSharedDirectoryMode) != 0) return false;
   // Widened through the new directory itself, never through a link put in its place.
-  const int fd = open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    fchmod(fd, kSharedDirectoryMode);
-    close(fd);
-  }
+  const OwnedHandle created(open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (created.IsOpen()) fchmod(created.Get(), kSharedDirectoryMode);
   return true;
 }
 
 // ---------------------------------------------------------------------------------------------
-
-LogDirectory::LogDirectory() : handle_(kNoDescriptor) {}
-
-LogDirectory::~LogDirectory() {
-  if (handle_ != kNoDescriptor) close(static_cast<int>(handle_));
-}
 
 bool LogDirectory::Open(const std::wstring& path) {
-  if (handle_ != kNoDescriptor) close(static_cast<int>(handle_));
-  handle_ = kNoDescriptor;
-  const int fd =
-      open(DirectoryPath(path).c_str(), kDirectoryAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
+  handle_.Close();
+  OwnedHandle directory(
+      open(DirectoryPath(path).c_str(), kDirectoryAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!directory.IsOpen()) return false;
   struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISDIR(info.st_mode) || OthersMaySwapFilesIn(info)) {
-    close(fd);
+  if (fstat(directory.Get(), &info) != 0 || !S_ISDIR(info.st_mode) || OthersMaySwapFilesIn(info)) {
     return false;
   }
-  handle_ = fd;
+  handle_ = std::move(directory);
   return true;
 }
 
-bool LogDirectory::IsOpen() const { return handle_ != kNoDescriptor; }
+bool LogDirectory::IsOpen() const { return handle_.IsOpen(); }
 
 bool LogDirectory::RemoveFile(const std::wstring& name) const {
-  return IsOpen() && unlinkat(static_cast<int>(handle_), Narrow(name).c_str(), 0) == 0;
+  return IsOpen() && unlinkat(handle_.Get(), Narrow(name).c_str(), 0) == 0;
 }
 
 // ---------------------------------------------------------------------------------------------
-
-SharedAppendFile::SharedAppendFile() : handle_(kNoDescriptor) {}
-
-SharedAppendFile::~SharedAppendFile() { Close(); }
 
 bool SharedAppendFile::Open(const LogDirectory& directory, const std::wstring& name) {
   Close();
   if (!directory.IsOpen()) return false;
   // O_APPEND keeps every write at the end even if a writer outside our lock has grown the file.
-  const int fd = OpenShared(static_cast<int>(directory.handle_), Narrow(name), O_WRONLY | O_APPEND);
-  if (fd < 0) return false;
-  handle_ = fd;
-  return true;
+  handle_ = OpenShared(directory.handle_.Get(), Narrow(name), O_WRONLY | O_APPEND);
+  return IsOpen();
 }
-
-bool SharedAppendFile::IsOpen() const { return handle_ != kNoDescriptor; }
 
 bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
   if (!IsOpen()) return false;
-  const int fd = static_cast<int>(handle_);
+  const int fd = handle_.Get();
   timespec birth{};
 #if defined(__APPLE__)
   struct stat info {};
@@ -270,31 +248,14 @@ bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
 
 bool SharedAppendFile::SeekToEnd(std::uint64_t* position) {
   if (!IsOpen()) return false;
-  const off_t end = lseek(static_cast<int>(handle_), 0, SEEK_END);
+  const off_t end = lseek(handle_.Get(), 0, SEEK_END);
   if (end < 0) return false;
   *position = static_cast<std::uint64_t>(end);
   return true;
 }
 
 bool SharedAppendFile::Write(const void* data, std::size_t length) {
-  if (!IsOpen()) return false;
-  const auto* bytes = static_cast<const char*>(data);
-  while (length > 0) {
-    const ssize_t written = write(static_cast<int>(handle_), bytes, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    length -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-void SharedAppendFile::Close() {
-  if (handle_ == kNoDescriptor) return;
-  close(static_cast<int>(handle_));
-  handle_ = kNoDescriptor;
+  return IsOpen() && WriteAll(handle_.Get(), data, length);
 }
 
 // ---------------------------------------------------------------------------------------------

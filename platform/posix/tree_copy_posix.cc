@@ -21,26 +21,11 @@
 #endif
 
 #include "platform/directory.h"
+#include "platform/handle.h"
 #include "platform/text.h"
 
 namespace uippack::platform {
 namespace {
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 struct DirCloser {
   void operator()(DIR* directory) const { ::closedir(directory); }
@@ -68,13 +53,8 @@ class TreeCopier {
  public:
   // A note on standard error for what is left out; the console lines stay those of the run.
   void Note(const std::string& path, const char* what) {
-    std::string line = "uippack: " + path + ": " + what + "\n";
-    for (std::size_t done = 0; done < line.size();) {
-      const ssize_t n = ::write(STDERR_FILENO, line.data() + done, line.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;
-      done += static_cast<std::size_t>(n);
-    }
+    const std::string line = "uippack: " + path + ": " + what + "\n";
+    WriteAll(STDERR_FILENO, line.data(), line.size());
   }
 
   void NoteError(const std::string& path, const char* what) {
@@ -84,11 +64,11 @@ class TreeCopier {
   // Copies the content of the directory `source` (open) into `destination` (open).
   // `sourcePath` is only for notes.
   void CopyDirectory(int source, int destination, const std::string& sourcePath) {
-    Descriptor listingFd(::dup(source));
-    if (!listingFd.ok()) return NoteError(sourcePath, "cannot be listed");
-    std::unique_ptr<DIR, DirCloser> listing(::fdopendir(listingFd.get()));
+    OwnedHandle listingFd(::dup(source));
+    if (!listingFd.IsOpen()) return NoteError(sourcePath, "cannot be listed");
+    std::unique_ptr<DIR, DirCloser> listing(::fdopendir(listingFd.Get()));
     if (!listing) return NoteError(sourcePath, "cannot be listed");
-    listingFd.release();
+    listingFd.Release();  // closedir closes it now
     while (true) {
       errno = 0;
       const dirent* found = ::readdir(listing.get());
@@ -120,23 +100,24 @@ class TreeCopier {
     if (activeSources_.count(IdOf(expected)) != 0 || destinations_.count(IdOf(expected)) != 0) {
       return Note(path, "skipped, a link back into a directory being copied");
     }
-    Descriptor source(::openat(sourceDir, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    const OwnedHandle source(
+        ::openat(sourceDir, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
     struct stat info {};
-    if (!source.ok() || ::fstat(source.get(), &info) != 0 || IdOf(info) != IdOf(expected)) {
+    if (!source.IsOpen() || ::fstat(source.Get(), &info) != 0 || IdOf(info) != IdOf(expected)) {
       return NoteError(path, "skipped, cannot be opened");
     }
-    Descriptor destination(OpenDestinationDirectory(destinationDir, name));
-    if (!destination.ok()) return NoteError(path, "skipped, cannot be created in the copy");
+    const OwnedHandle destination = OpenDestinationDirectory(destinationDir, name);
+    if (!destination.IsOpen()) return NoteError(path, "skipped, cannot be created in the copy");
     activeSources_.insert(IdOf(info));
-    CopyDirectory(source.get(), destination.get(), path);
+    CopyDirectory(source.Get(), destination.Get(), path);
     activeSources_.erase(IdOf(info));
-    ::fchmod(destination.get(), CopiedMode(info) | S_IXUSR);
-    CopyTimes(destination.get(), info);
+    ::fchmod(destination.Get(), CopiedMode(info) | S_IXUSR);
+    CopyTimes(destination.Get(), info);
   }
 
   // The directory `name` in the copy, made when missing. Whatever else stands there (a file, a
   // link) is replaced, never followed.
-  int OpenDestinationDirectory(int parent, const char* name) {
+  OwnedHandle OpenDestinationDirectory(int parent, const char* name) {
     if (::mkdirat(parent, name, S_IRWXU) != 0 && errno == EEXIST) {
       struct stat existing {};
       if (::fstatat(parent, name, &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -147,19 +128,22 @@ class TreeCopier {
     return OpenDestinationDirectoryAt(parent, name);
   }
 
-  int OpenDestinationDirectoryAt(int parent, const char* name) {
-    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  OwnedHandle OpenDestinationDirectoryAt(int parent, const char* name) {
+    OwnedHandle directory(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
-    if (fd >= 0 && ::fstat(fd, &info) == 0) destinations_.insert(IdOf(info));
-    return fd;
+    if (directory.IsOpen() && ::fstat(directory.Get(), &info) == 0) {
+      destinations_.insert(IdOf(info));
+    }
+    return directory;
   }
 
   void CopyFile(int sourceDir, int destinationDir, const char* name, const std::string& path,
                 const struct stat& expected) {
     // O_NONBLOCK: if the entry was swapped for a FIFO since the stat, the open must not wait.
-    Descriptor source(::openat(sourceDir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const OwnedHandle source(
+        ::openat(sourceDir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat info {};
-    if (!source.ok() || ::fstat(source.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+    if (!source.IsOpen() || ::fstat(source.Get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         IdOf(info) != IdOf(expected)) {
       return NoteError(path, "skipped, cannot be opened");
     }
@@ -171,15 +155,15 @@ class TreeCopier {
         return Note(path, "skipped, a directory of that name is in the copy");
       ::unlinkat(destinationDir, name, 0);
     }
-    Descriptor destination(::openat(destinationDir, name,
-                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                    S_IRUSR | S_IWUSR));
-    if (!destination.ok()) return NoteError(path, "skipped, cannot be created in the copy");
-    if (!CopyContent(source.get(), destination.get(), info.st_size)) {
+    const OwnedHandle destination(::openat(destinationDir, name,
+                                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                           S_IRUSR | S_IWUSR));
+    if (!destination.IsOpen()) return NoteError(path, "skipped, cannot be created in the copy");
+    if (!CopyContent(source.Get(), destination.Get(), info.st_size)) {
       NoteError(path, "copied only in part");
     }
-    ::fchmod(destination.get(), CopiedMode(info));
-    CopyTimes(destination.get(), info);
+    ::fchmod(destination.Get(), CopiedMode(info));
+    CopyTimes(destination.Get(), info);
   }
 
   // Copies the size bytes the file held when it was opened. Holes stay holes, so a sparse file
@@ -223,17 +207,13 @@ class TreeCopier {
 #endif
     char buffer[64 * 1024];
     while (length > 0) {
+      // Whatever one read gives goes out before the next, so a source that shrank mid-copy still
+      // leaves every byte it had in the copy.
       const ssize_t got =
           ::read(source, buffer, static_cast<std::size_t>(std::min<off_t>(length, sizeof buffer)));
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;
-      for (ssize_t done = 0; done < got;) {
-        const ssize_t put =
-            ::write(destination, buffer + done, static_cast<std::size_t>(got - done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += put;
-      }
+      if (!WriteAll(destination, buffer, static_cast<std::size_t>(got))) return false;
       length -= got;
     }
     return true;
@@ -249,26 +229,27 @@ bool CopyTreeFollowingLinks(const std::wstring& source, const std::wstring& dest
   const std::string sourcePath = WideToNarrow(source);
   const std::string destinationPath = WideToNarrow(destination);
   // The two roots are taken as given, links included: they are the user's own choice.
-  Descriptor sourceRoot(
+  const OwnedHandle sourceRoot(
       ::open(sourcePath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
-  if (!sourceRoot.ok()) return false;
+  if (!sourceRoot.IsOpen()) return false;
   // Only the last level is made, as cp does: a destination whose parent is missing is an error.
   const bool created = ::mkdir(destinationPath.c_str(), S_IRWXU) == 0;
   if (!created && errno != EEXIST) return false;
-  Descriptor destinationRoot(::open(destinationPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const OwnedHandle destinationRoot(
+      ::open(destinationPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat sourceInfo {};
   struct stat destinationInfo {};
-  if (!destinationRoot.ok() || ::fstat(sourceRoot.get(), &sourceInfo) != 0 ||
-      ::fstat(destinationRoot.get(), &destinationInfo) != 0) {
+  if (!destinationRoot.IsOpen() || ::fstat(sourceRoot.Get(), &sourceInfo) != 0 ||
+      ::fstat(destinationRoot.Get(), &destinationInfo) != 0) {
     return false;
   }
   TreeCopier copier;
   copier.destinations_.insert(IdOf(destinationInfo));
   copier.activeSources_.insert(IdOf(sourceInfo));
-  copier.CopyDirectory(sourceRoot.get(), destinationRoot.get(), sourcePath);
+  copier.CopyDirectory(sourceRoot.Get(), destinationRoot.Get(), sourcePath);
   if (created) {
-    ::fchmod(destinationRoot.get(), CopiedMode(sourceInfo) | S_IXUSR);
-    CopyTimes(destinationRoot.get(), sourceInfo);
+    ::fchmod(destinationRoot.Get(), CopiedMode(sourceInfo) | S_IXUSR);
+    CopyTimes(destinationRoot.Get(), sourceInfo);
   }
   return true;
 }

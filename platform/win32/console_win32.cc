@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/handle.h"
 
 namespace uippack::platform {
 namespace {
@@ -65,17 +66,9 @@ void WriteLineTo(DWORD stream, std::wstring_view text) {
   }
 
   const std::string line = ToUtf8(WithLineEnds(text));
-  const char* at = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    DWORD written = 0;
-    const DWORD chunk = static_cast<DWORD>(left < 65536 ? left : 65536);
-    // A closed or broken output must not stop the run.
-    if (!WriteFile(output, at, chunk, &written, nullptr) || written == 0) return;
-    at += written;
-    left -= written;
-  }
-  // Pipes and files take the bytes at once; nothing of ours is buffered to flush.
+  // A closed or broken output must not stop the run, so a failed write is let go. Pipes and
+  // files take the bytes at once; nothing of ours is buffered to flush.
+  WriteAll(output, line.data(), line.size());
 }
 
 }  // namespace

@@ -7,34 +7,27 @@
 #include <new>
 
 #include "platform/file.h"
-#include "platform/win32/unique_handle.h"
+#include "platform/handle.h"
 
 namespace uippack::platform {
 namespace {
 
-constexpr std::intptr_t kClosed = ExclusiveFile::kClosedHandle;
-
-HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-std::intptr_t OpenExclusive(const std::wstring& path, DWORD access, DWORD disposition) {
+OwnedHandle OpenExclusive(const std::wstring& path, DWORD access, DWORD disposition) {
   // FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link or junction in the file's place is opened
   // itself, not followed, and then refused below as not being a plain file.
-  UniqueHandle file(CreateFileW(path.c_str(), access, 0, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file.IsValid()) return kClosed;
+  OwnedHandle file(CreateFileW(path.c_str(), access, 0, nullptr, disposition,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsOpen()) return file;
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file.Get(), &information) ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return kClosed;
+    return OwnedHandle();
   }
   // A directory or a device is not an archive; CreateFileW opens neither without extra flags,
   // but a named pipe or a console would open.
-  if (GetFileType(file.Get()) != FILE_TYPE_DISK) return kClosed;
-  return reinterpret_cast<std::intptr_t>(file.Release());
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK) return OwnedHandle();
+  return file;
 }
-
-// ReadFile and WriteFile move at most a DWORD per call.
-constexpr std::size_t kLargestTransfer = 0x40000000;
 
 }  // namespace
 
@@ -53,48 +46,24 @@ ExclusiveFile ExclusiveFile::CreateForWriting(const std::wstring& path) {
 bool ExclusiveFile::GetSize(std::uint64_t* size) const {
   if (!IsOpen()) return false;
   DWORD high = 0;
-  const DWORD low = GetFileSize(AsHandle(handle_), &high);
+  const DWORD low = GetFileSize(handle_.Get(), &high);
   if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
   *size = (static_cast<std::uint64_t>(high) << 32) | low;
   return true;
 }
 
 bool ExclusiveFile::Read(void* buffer, std::size_t length) {
-  if (!IsOpen()) return false;
-  auto* at = static_cast<char*>(buffer);
-  while (length > 0) {
-    const DWORD chunk = static_cast<DWORD>(length < kLargestTransfer ? length : kLargestTransfer);
-    DWORD got = 0;
-    if (!ReadFile(AsHandle(handle_), at, chunk, &got, nullptr) || got == 0) return false;
-    at += got;
-    length -= got;
-  }
-  return true;
+  return IsOpen() && ReadAll(handle_.Get(), buffer, length);
 }
 
 bool ExclusiveFile::Write(const void* data, std::size_t length) {
-  if (!IsOpen()) return false;
-  const auto* at = static_cast<const char*>(data);
-  while (length > 0) {
-    const DWORD chunk = static_cast<DWORD>(length < kLargestTransfer ? length : kLargestTransfer);
-    DWORD put = 0;
-    if (!WriteFile(AsHandle(handle_), at, chunk, &put, nullptr) || put == 0) return false;
-    at += put;
-    length -= put;
-  }
-  return true;
+  return IsOpen() && WriteAll(handle_.Get(), data, length);
 }
 
-bool ExclusiveFile::Flush() { return IsOpen() && FlushFileBuffers(AsHandle(handle_)) != 0; }
-
-void ExclusiveFile::Close() {
-  if (!IsOpen()) return;
-  CloseHandle(AsHandle(handle_));
-  handle_ = kClosed;
-}
+bool ExclusiveFile::Flush() { return IsOpen() && FlushFileBuffers(handle_.Get()) != 0; }
 
 bool ExclusiveFile::Rewind() {
-  return IsOpen() && SetFilePointer(AsHandle(handle_), 0, nullptr, FILE_BEGIN) == 0;
+  return IsOpen() && SetFilePointer(handle_.Get(), 0, nullptr, FILE_BEGIN) == 0;
 }
 
 bool DeleteFileAt(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }

@@ -2,6 +2,9 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <utility>
+
+#include "platform/handle.h"
 #include "platform/log_services.h"
 
 namespace uippack::platform {
@@ -11,12 +14,6 @@ namespace {
 constexpr DWORD kPathLimit = MAX_PATH;
 // CSIDL_COMMON_APPDATA with CSIDL_FLAG_CREATE: the machine-wide folder, created if missing.
 constexpr int kCommonAppDataCreate = 0x8023;
-
-HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-std::intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
-
-const std::intptr_t kNoMutex = 0;
-const std::intptr_t kNoFile = FromHandle(INVALID_HANDLE_VALUE);
 
 CalendarTime ToCalendar(const SYSTEMTIME& fields) {
   CalendarTime time;
@@ -49,28 +46,23 @@ unsigned long CurrentThreadId() { return GetCurrentThreadId(); }
 
 // ---------------------------------------------------------------------------------------------
 
-NamedMutexLock::NamedMutexLock() : handle_(kNoMutex) {}
-
+// Released here, before the handle member closes it: a mutex closed while held is abandoned.
 NamedMutexLock::~NamedMutexLock() {
-  if (handle_ == kNoMutex) return;
-  ReleaseMutex(AsHandle(handle_));
-  CloseHandle(AsHandle(handle_));
+  if (handle_.IsOpen()) ReleaseMutex(handle_.Get());
 }
 
 bool NamedMutexLock::Acquire(const std::wstring& name) {
-  if (handle_ != kNoMutex) return false;
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, name.c_str());
-  if (mutex == nullptr) return false;
+  if (handle_.IsOpen()) return false;
+  OwnedHandle mutex(CreateMutexW(nullptr, TRUE, name.c_str()));
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (!mutex.IsOpen()) return false;
   // An existing mutex is opened without granting ownership; an abandoned one counts as ours.
   // Any user may hold it, so the wait is bounded; a lock not had in time means no record.
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    const DWORD waited = WaitForSingleObject(mutex, kLockWaitMilliseconds);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-      CloseHandle(mutex);
-      return false;
-    }
+  if (existed) {
+    const DWORD waited = WaitForSingleObject(mutex.Get(), kLockWaitMilliseconds);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
   }
-  handle_ = FromHandle(mutex);
+  handle_ = std::move(mutex);
   return true;
 }
 
@@ -103,10 +95,6 @@ bool CreateSharedDirectory(const std::wstring& path) {
 // ---------------------------------------------------------------------------------------------
 
 // Files are named through the directory's path; the handle is not used here.
-LogDirectory::LogDirectory() : handle_(0) {}
-
-LogDirectory::~LogDirectory() = default;
-
 bool LogDirectory::Open(const std::wstring& path) {
   path_.clear();
   if (!DirectoryExists(path)) return false;
@@ -123,27 +111,19 @@ bool LogDirectory::RemoveFile(const std::wstring& name) const {
 
 // ---------------------------------------------------------------------------------------------
 
-SharedAppendFile::SharedAppendFile() : handle_(kNoFile) {}
-
-SharedAppendFile::~SharedAppendFile() { Close(); }
-
 bool SharedAppendFile::Open(const LogDirectory& directory, const std::wstring& name) {
   Close();
   if (!directory.IsOpen()) return false;
   const std::wstring path = directory.path_ + name;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  handle_ = FromHandle(file);
-  return true;
+  handle_ = OwnedHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, 0, nullptr));
+  return IsOpen();
 }
-
-bool SharedAppendFile::IsOpen() const { return handle_ != kNoFile; }
 
 bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
   if (!IsOpen()) return false;
   FILETIME created{};
-  if (!GetFileTime(AsHandle(handle_), &created, nullptr, nullptr)) return false;
+  if (!GetFileTime(handle_.Get(), &created, nullptr, nullptr)) return false;
   SYSTEMTIME fields{};
   if (!FileTimeToSystemTime(&created, &fields)) return false;
   *utc = ToCalendar(fields);
@@ -152,23 +132,14 @@ bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
 
 bool SharedAppendFile::SeekToEnd(std::uint64_t* position) {
   if (!IsOpen()) return false;
-  const DWORD end = SetFilePointer(AsHandle(handle_), 0, nullptr, FILE_END);
+  const DWORD end = SetFilePointer(handle_.Get(), 0, nullptr, FILE_END);
   if (end == INVALID_SET_FILE_POINTER) return false;
   *position = end;
   return true;
 }
 
 bool SharedAppendFile::Write(const void* data, std::size_t length) {
-  if (!IsOpen() || length > MAXDWORD) return false;
-  DWORD written = 0;
-  return WriteFile(AsHandle(handle_), data, static_cast<DWORD>(length), &written, nullptr) != 0 &&
-         written == length;
-}
-
-void SharedAppendFile::Close() {
-  if (handle_ == kNoFile) return;
-  CloseHandle(AsHandle(handle_));
-  handle_ = kNoFile;
+  return IsOpen() && WriteAll(handle_.Get(), data, length);
 }
 
 // ---------------------------------------------------------------------------------------------

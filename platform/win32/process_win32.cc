@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/handle.h"
 #include "platform/process.h"
-#include "platform/win32/unique_handle.h"
 
 namespace uippack::platform {
 
@@ -27,8 +27,8 @@ RunOutcome RunProcessAndWait(const std::wstring& commandLine) {
                       &startup, &process)) {
     return RunOutcome::StartFailed;
   }
-  const UniqueHandle child(process.hProcess);
-  const UniqueHandle thread(process.hThread);
+  const OwnedHandle child(process.hProcess);
+  const OwnedHandle thread(process.hThread);
   return WaitForSingleObject(child.Get(), INFINITE) == WAIT_OBJECT_0 ? RunOutcome::Completed
                                                                      : RunOutcome::WaitFailed;
 }

@@ -4,10 +4,11 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 
+#include "platform/handle.h"
 #include "platform/path.h"
 #include "platform/text.h"
-#include "platform/win32/unique_handle.h"
 
 namespace uippack::platform {
 namespace {
@@ -37,10 +38,10 @@ std::wstring FullPathName(const std::wstring& path) {
 // opened or named.
 bool FinalPath(const std::wstring& path, std::wstring* finalPath) {
   // No access rights and backup semantics: a directory opens too, and nothing is locked.
-  UniqueHandle file(CreateFileW(path.c_str(), 0,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.IsValid()) return false;
+  const OwnedHandle file(CreateFileW(path.c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.IsOpen()) return false;
   std::wstring buffer(MAX_PATH, L'\0');
   DWORD length = GetFinalPathNameByHandleW(file.Get(), buffer.data(),
                                            static_cast<DWORD>(buffer.size()), VOLUME_NAME_DOS);
@@ -97,7 +98,7 @@ std::wstring AbsolutePath(const std::wstring& path) { return FullPathName(path);
 
 std::wstring CanonicalPath(const std::wstring& path) {
   // Resolve the longest part that exists; the part that does not exist yet is appended.
-  const std::wstring full = FullPathName(path);
+  std::wstring full = FullPathName(path);
   std::wstring head = full;
   while (head.size() > 3 && head.back() == L'\\') head.pop_back();
   std::wstring tail;
@@ -110,8 +111,12 @@ std::wstring CanonicalPath(const std::wstring& path) {
     }
     const auto separator = head.find_last_of(L'\\');
     if (separator == std::wstring::npos || separator + 1 >= head.size()) return full;
-    const std::wstring last = head.substr(separator + 1);
-    tail = tail.empty() ? last : last + L"\\" + tail;
+    std::wstring last = head.substr(separator + 1);
+    if (!tail.empty()) {
+      last += L'\\';
+      last += tail;
+    }
+    tail = std::move(last);
     // Keep the root's own backslash: "C:" alone would mean the current directory of drive C.
     head.resize(head.find(L'\\') == separator ? separator + 1 : separator);
   }
