@@ -1,5 +1,6 @@
-// Test helper: log_test_writer <app-data folder, or - when it cannot be had> <temp folder> <count>
-// writes count records through LogWrite with the log's folders pointed at the given ones.
+// Test helper: log_test_writer <app-data folder> <temp folder> <count> writes count records
+// through LogWrite with the log's folders pointed at the given ones. An app-data folder of "-"
+// cannot be had; a temp folder of "-" is the system's ($TMPDIR).
 #include <cstdlib>
 #include <string>
 
@@ -20,10 +21,12 @@ int main(int argc, char** argv) {
     *folder = NarrowToWide(appData);
     return true;
   };
-  environment.tempFolder = [temp](std::wstring* folder) {
-    *folder = temp;
-    return true;
-  };
+  if (temp != L"-") {
+    environment.tempFolder = [temp](std::wstring* folder) {
+      *folder = temp;
+      return true;
+    };
+  }
   uippack::logging::SetLogEnvironment(environment);
 
   // Long enough that a torn or interleaved write would show.
