@@ -10,5 +10,7 @@ namespace uippack::platform {
 void WriteConsoleLine(std::wstring_view text);
 // The same on standard error, for what the fixed console lines have no words for.
 void WriteErrorLine(std::wstring_view text);
+// True when standard error is a terminal, where a progress line may be redrawn.
+bool StandardErrorIsTerminal();
 
 }  // namespace uippack::platform

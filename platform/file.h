@@ -43,6 +43,27 @@ class ExclusiveFile {
   OwnedHandle handle_;
 };
 
+// A regular file open for reading alone, shared with every other opener, as a checker reads a
+// tree it must not disturb: never through a link and never waiting on a FIFO. Each read names
+// its offset, so several threads may read one file at once.
+class ReadOnlyFile {
+ public:
+  // False, with the reason in *error, when path cannot be opened or is not a regular file.
+  bool Open(const std::wstring& path, std::string* error);
+  bool IsOpen() const { return handle_.IsOpen(); }
+  // The file's length when it was opened.
+  std::uint64_t Size() const { return size_; }
+  // Reads up to length bytes at offset; *got is less only where the file ends. False, with the
+  // reason in *error, on a read error.
+  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length, std::size_t* got,
+              std::string* error) const;
+  void Close() { handle_.Close(); }
+
+ private:
+  OwnedHandle handle_;
+  std::uint64_t size_ = 0;
+};
+
 bool DeleteFileAt(const std::wstring& path);
 // Gives the file at `from` the name `to` in the same file system, replacing a file there.
 bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);

@@ -15,6 +15,10 @@ std::string WideToNarrow(std::wstring_view text);
 // The reverse of WideToNarrow; on POSIX invalid UTF-8 bytes become U+DC80..U+DCFF.
 std::wstring NarrowToWide(std::string_view text);
 
+// UTF-8 text, as uipcheck composes its messages, made wide (on POSIX bytes that are not UTF-8
+// travel as U+DC80..U+DCFF, as in NarrowToWide).
+std::wstring Utf8ToWide(std::string_view text);
+
 // Equal but for letter case, as the options and the mode are compared.
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);
 

@@ -52,7 +52,7 @@ bool StreamComparer::Start(const fs::path& file, std::string* error) {
   compared_ = 0;
   differs_ = false;
   readError_.clear();
-  return file_.Open(file, error);
+  return file_.Open(WidePath(file), error);
 }
 
 void StreamComparer::Feed(const std::uint8_t* data, std::size_t size) {
@@ -149,14 +149,14 @@ void ContentCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer,
   }
   std::string error;
   InputFile archiveFile;
-  if (hasArchive && !archiveFile.Open(archive.path, &error)) {
+  if (hasArchive && !archiveFile.Open(WidePath(archive.path), &error)) {
     out_->Unreadable(archive.display, error);
     return;
   }
   InputFile containerFile;
   ContainerCheck containerCheck;
   if (hasContainer) {
-    if (!containerFile.Open(container.path, &error)) {
+    if (!containerFile.Open(WidePath(container.path), &error)) {
       out_->Unreadable(container.display, error);
       return;
     }
@@ -178,7 +178,7 @@ void ContentCheck::CheckResourceArchive(const Place& archive, const Place* sourc
   if (source != nullptr) CollectExpected(*source, {}, true, true, &expectedEntries);
   InputFile file;
   std::string error;
-  if (!file.Open(archive.path, &error)) {
+  if (!file.Open(WidePath(archive.path), &error)) {
     out_->Unreadable(archive.display, error);
     return;
   }
@@ -329,7 +329,7 @@ void ContentCheck::CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& 
 void ContentCheck::CompareFile(const Place& source, const Place& destination) {
   InputFile file;
   std::string error;
-  if (!file.Open(destination.path, &error)) {
+  if (!file.Open(WidePath(destination.path), &error)) {
     out_->Unreadable(destination.display, error);
     return;
   }
@@ -372,7 +372,8 @@ void ContentCheck::CheckScriptFile(const Place& script) {
   std::string error;
   char head[kLua54Head.size()];
   std::size_t got = 0;
-  if (!file.Open(script.path, &error) || !file.ReadAt(0, head, sizeof head, &got, &error)) {
+  if (!file.Open(WidePath(script.path), &error) ||
+      !file.ReadAt(0, head, sizeof head, &got, &error)) {
     out_->Unreadable(script.display, error);
     return;
   }

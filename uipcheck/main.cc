@@ -34,7 +34,9 @@ constexpr const char* kUsage[] = {
     "       uipcheck [--json] DST       check DST on its own for consistency",
     "Exit status: 0 as expected, 1 differences found, 2 bad usage or an unreadable tree."};
 
-void PrintError(const std::string& text) { uippack::platform::WriteErrorLine(WideFromUtf8(text)); }
+void PrintError(const std::string& text) {
+  uippack::platform::WriteErrorLine(uippack::platform::Utf8ToWide(text));
+}
 
 int UsageError(const std::string& problem) {
   if (!problem.empty()) PrintError("uipcheck: " + problem);
@@ -107,7 +109,7 @@ int Run(const std::vector<fs::path>& arguments) {
   }
 
   WaitForPendingRemovals(destination.path);
-  Report report(format, StandardErrorIsTerminal());
+  Report report(format, uippack::platform::StandardErrorIsTerminal());
   // Reading archives and comparing files is most of the work; it goes to a few threads.
   TreeCheck check(report, std::min(std::thread::hardware_concurrency(), 4u));
   if (source) {

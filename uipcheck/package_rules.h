@@ -1,12 +1,15 @@
-// The rules of the pack walk as uippack's tree walks apply them, stated once for uipcheck (the
-// core keeps its own copies private): which directories are entered, which become archives,
-// which files are scripts, and what a compiled script looks like. Names compare exactly,
-// letter case significant.
+// The rules of the pack walk as uipcheck applies them to the UTF-8 names it reads: which
+// directories are entered and which files are scripts come from the core's own name rules;
+// which directories become archives and what a compiled script looks like are stated here.
+// Names compare exactly, letter case significant.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "platform/path.h"
+#include "platform/text.h"
 
 namespace uipcheck {
 
@@ -18,12 +21,13 @@ inline constexpr std::string_view kArchiveSuffix = ".zip";
 
 // A directory whose name begins with "." is never entered: nothing below it is compiled or
 // archived.
-inline bool IsHiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
+inline bool IsHiddenName(std::string_view name) {
+  return uippack::platform::IsHiddenName(uippack::platform::Utf8ToWide(name));
+}
 
 // A script's extension is ".lua" exactly, taken from the name's last "." on.
 inline bool IsScriptName(std::string_view name) {
-  const std::size_t dot = name.rfind('.');
-  return dot != std::string_view::npos && name.substr(dot) == ".lua";
+  return uippack::platform::ExtensionOf(uippack::platform::Utf8ToWide(name)) == L".lua";
 }
 
 // Inside an archive: a script the walk reached, that is one with no hidden directory on its

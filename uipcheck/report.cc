@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/console.h"
+#include "platform/text.h"
 #include "uipcheck/tree_files.h"
 
 namespace uipcheck {
@@ -15,7 +16,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kProgressDelay = std::chrono::milliseconds(1500);
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
-void WriteLine(const std::string& text) { uippack::platform::WriteConsoleLine(WideFromUtf8(text)); }
+void WriteLine(const std::string& text) {
+  uippack::platform::WriteConsoleLine(uippack::platform::Utf8ToWide(text));
+}
 
 std::string Counted(std::uint64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);

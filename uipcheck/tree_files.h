@@ -3,12 +3,12 @@
 // a link, a FIFO or a device in a file's place is reported instead of followed or waited on.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file.h"
 
 namespace uipcheck {
 
@@ -37,41 +37,14 @@ bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, s
 // What lies at path without following a link there; false when nothing does.
 bool EntryKindAt(const fs::path& path, EntryKind* kind);
 
-// A path or name for messages: UTF-8 on Windows, the bytes as they are on POSIX.
+// A path or name for messages, as UTF-8 (on POSIX the bytes as they are).
 std::string DisplayText(const fs::path& path);
 // A command-line argument as a path, with either separator accepted as uippack accepts it.
 fs::path PathFromArgument(const fs::path& argument);
-// UTF-8 text for the console seam of the core.
-std::wstring WideFromUtf8(std::string_view text);
+// The path as the platform layer takes it.
+std::wstring WidePath(const fs::path& path);
 
-// True when standard error is a terminal (the progress line goes there only then).
-bool StandardErrorIsTerminal();
-
-// A regular file open for reading, closed on destruction. Reads do not move a shared file
-// position, so one file can be read at several places.
-class InputFile {
- public:
-  InputFile() = default;
-  ~InputFile();
-  InputFile(InputFile&& other) noexcept;
-  InputFile& operator=(InputFile&& other) noexcept;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-
-  // False with *error set when the path cannot be opened or is not a regular file.
-  bool Open(const fs::path& path, std::string* error);
-  bool IsOpen() const { return handle_ != kClosed; }
-  std::uint64_t Size() const { return size_; }
-  // Reads length bytes at offset, fewer only where the file ends. False with *error set on a
-  // read error.
-  bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length, std::size_t* got,
-              std::string* error);
-  void Close();
-
- private:
-  static constexpr std::intptr_t kClosed = -1;
-  std::intptr_t handle_ = kClosed;
-  std::uint64_t size_ = 0;
-};
+// A regular file open for reading, never through a link nor waiting on a FIFO.
+using InputFile = uippack::platform::ReadOnlyFile;
 
 }  // namespace uipcheck

@@ -25,4 +25,6 @@ void WriteConsoleLine(std::wstring_view text) { WriteLineTo(STDOUT_FILENO, text)
 
 void WriteErrorLine(std::wstring_view text) { WriteLineTo(STDERR_FILENO, text); }
 
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 }  // namespace uippack::platform

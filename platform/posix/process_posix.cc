@@ -13,9 +13,9 @@
 #include <mach-o/dyld.h>
 #endif
 
+#include "platform/posix/command_line_split.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "platform/posix/command_line_split.h"
 
 extern char** environ;
 

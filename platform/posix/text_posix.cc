@@ -134,4 +134,6 @@ std::wstring CanonicalPath(const std::wstring& path) {
   }
 }
 
+std::wstring Utf8ToWide(std::string_view text) { return NarrowToWide(text); }
+
 }  // namespace uippack::platform

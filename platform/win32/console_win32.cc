@@ -77,4 +77,6 @@ void WriteConsoleLine(std::wstring_view text) { WriteLineTo(STD_OUTPUT_HANDLE, t
 
 void WriteErrorLine(std::wstring_view text) { WriteLineTo(STD_ERROR_HANDLE, text); }
 
+bool StandardErrorIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
+
 }  // namespace uippack::platform

@@ -82,17 +82,25 @@ std::string WideToNarrow(std::wstring_view text) {
   return narrow;
 }
 
-std::wstring NarrowToWide(std::string_view text) {
+namespace {
+
+std::wstring ToWide(UINT codePage, std::string_view text) {
   if (text.empty() || !FitsInt(text.size())) return {};
   const int narrowLength = static_cast<int>(text.size());
-  const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), narrowLength, nullptr, 0);
+  const int size = MultiByteToWideChar(codePage, 0, text.data(), narrowLength, nullptr, 0);
   if (size <= 0) return {};
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   const int converted =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), narrowLength, wide.data(), size);
+      MultiByteToWideChar(codePage, 0, text.data(), narrowLength, wide.data(), size);
   wide.resize(converted > 0 ? static_cast<std::size_t>(converted) : 0);
   return wide;
 }
+
+}  // namespace
+
+std::wstring NarrowToWide(std::string_view text) { return ToWide(CP_ACP, text); }
+
+std::wstring Utf8ToWide(std::string_view text) { return ToWide(CP_UTF8, text); }
 
 std::wstring AbsolutePath(const std::wstring& path) { return FullPathName(path); }
 
