@@ -9,7 +9,11 @@
 #include <set>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "platform/text.h"
 
 using namespace uippack::platform;
 
