@@ -15,4 +15,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # clang-tidy reads the compile commands of the default build.
 cmake --preset default >/dev/null
 run-clang-tidy-14 -p build -quiet -j "$(nproc)" \
-  '^'"$PWD"'/(app|package|container|log|platform/posix|tools)/'
+  '^'"$PWD"'/(app|package|container|log|platform|tools|uipcheck)/'
