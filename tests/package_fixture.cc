@@ -1,31 +1,68 @@
 #include "tests/package_fixture.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <chrono>
+#include <cstdlib>
+#include <regex>
 #include <sstream>
-#include <thread>
 
 namespace uippack::testing {
 
-ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd) {
-  arguments.insert(arguments.begin(), (BinDir() / "uippack").string());
-  return RunProcess(arguments, cwd);
+const Target& TheTarget() {
+  static const Target target = [] {
+    const char* kind = std::getenv("UIPPACK_TARGET");
+    if (kind == nullptr || std::string(kind) != "wine")
+      return Target{false, BinDir(), "", '/', "\n"};
+    const char* build = std::getenv("UIPPACK_WIN64_BUILD");
+    // One Wine server for every run of this process, instead of one per program start.
+    RunProcess({"/usr/bin/wineserver", "-p60"});
+    return Target{true, fs::path(build != nullptr ? build : "build/win64") / "bin", ".exe", '\\',
+                  "\r\n"};
+  }();
+  return target;
+}
+
+std::string TargetPath(const fs::path& path) {
+  return TheTarget().wine ? ForTarget("Z:" + path.string()) : path.string();
+}
+
+std::string ForTarget(const std::string& text) {
+  std::string converted;
+  for (const char c : text) {
+    converted += c == '/' ? std::string(1, TheTarget().separator)
+                          : (c == '\n' ? TheTarget().lineEnd : std::string(1, c));
+  }
+  return converted;
+}
+
+ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd,
+                      std::vector<std::string> env, const fs::path& executable) {
+  arguments.insert(arguments.begin(),
+                   executable.empty() ? (TheTarget().bin / ("uippack" + TheTarget().exe)).string()
+                                      : executable.string());
+  if (TheTarget().wine) {
+    arguments.insert(arguments.begin(), "/usr/bin/wine");
+    // Wine takes the ANSI code page from the locale: 1252 unless the run asks for another.
+    env.insert(env.begin(), "LC_ALL=C.UTF-8");
+  }
+  return RunProcess(arguments, cwd, env);
 }
 
 std::vector<std::string> OwnLines(const std::string& out) {
-  static const char* const kPrefixes[] = {"Start ",    "PreCompile ", "Compile ",
-                                          "Compress ", "Decompress ", "Pack ",
-                                          "Unpack ",   "No valid ",   "Refused: "};
+  static const std::regex ours(
+      "^(Start|PreCompile|Compile|Compress|Decompress|Pack|Unpack) |^No valid |^Refused: ");
   std::vector<std::string> lines;
   std::istringstream stream(out);
-  std::string line;
-  while (std::getline(stream, line)) {
-    for (const char* prefix : kPrefixes) {
-      if (line.rfind(prefix, 0) == 0) {
-        lines.push_back(line);
-        break;
-      }
+  for (std::string line; std::getline(stream, line);) {
+    // A line end other than the target's stays visible in the line.
+    if (TheTarget().wine && line.ends_with('\r')) {
+      line.pop_back();
+    } else if (TheTarget().wine) {
+      line += "<LF>";
     }
+    if (std::regex_search(line, ours)) lines.push_back(line);
   }
   return lines;
 }
@@ -45,20 +82,18 @@ void MakePackage(const fs::path& root) {
 
 namespace {
 
-// Polls the tree below root until no entry is still pending (the walk may skip subtrees by
-// disabling recursion), or 30 seconds pass.
-template <typename IsPending>
-bool WaitUntilNothingPending(const fs::path& root, IsPending isPending) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    bool pending = false;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-      pending = isPending(it) || pending;
+bool NamedByAProcess(const std::string& text) {
+  std::error_code error;
+  for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
+    // Plain reads: a process may end while it is read, which is no error here.
+    const int fd = open((it->path() / "cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    std::string line;
+    char buffer[4096];
+    for (ssize_t n = 0; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;) {
+      line.append(buffer, static_cast<std::size_t>(n));
     }
-    if (!pending && !error) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (fd >= 0) close(fd);
+    if (line.find(text) != std::string::npos) return true;
   }
   return false;
 }
@@ -66,63 +101,43 @@ bool WaitUntilNothingPending(const fs::path& root, IsPending isPending) {
 }  // namespace
 
 bool WaitForRemovals(const fs::path& root) {
-  return WaitUntilNothingPending(root, [](fs::recursive_directory_iterator& it) {
-    std::error_code error;
-    if (!it->is_directory(error) || it->is_symlink(error)) return false;
-    const auto name = it->path().filename().string();
-    if (name[0] == '.') {
-      it.disable_recursion_pending();  // never processed, so nothing is removed there
-      return false;
-    }
-    return name == "layout" || it->path().parent_path().filename() == "res";
-  });
-}
-
-bool WaitForDeletions(const fs::path& root) {
-  return WaitUntilNothingPending(root, [](fs::recursive_directory_iterator& it) {
-    const auto extension = it->path().extension();
-    return extension == ".zip" || extension == ".uip";
-  });
+  // Some quiet polls in a row: a process Wine has just started may not show its arguments yet.
+  int quiet = 0;
+  const std::string named = TargetPath(root);
+  return WaitUntil([&] { return (quiet = NamedByAProcess(named) ? 0 : quiet + 1) >= 3; });
 }
 
 std::vector<std::string> ZipEntries(const fs::path& zip) {
-  const ProcessResult listing =
-      RunProcess({(BinDir() / "7z").string(), "l", "-slt", "-ba", zip.string()});
+  std::istringstream listing(
+      RunProcess({(BinDir() / "7z").string(), "l", "-slt", "-ba", zip.string()}).out);
   std::vector<std::string> entries;
-  std::istringstream stream(listing.out);
-  std::string line, path, method;
-  bool folder = false;
-  auto flush = [&] {
-    if (!path.empty()) entries.push_back(folder ? path + "/" : path + " " + method);
-    path.clear();
-    method.clear();
-    folder = false;
-  };
-  while (std::getline(stream, line)) {
-    if (line.rfind("Path = ", 0) == 0) {
-      flush();
-      path = line.substr(7);
-    } else if (line.rfind("Folder = +", 0) == 0) {
-      folder = true;
-    } else if (line.rfind("Method = ", 0) == 0) {
-      method = line.substr(9);
-      method = method.substr(0, method.find(':'));
+  for (std::string line; std::getline(listing, line);) {
+    if (line.rfind("Path = ", 0) == 0) entries.push_back(line.substr(7));
+    if (line == "Folder = +") entries.back() += "/";
+    if (line.rfind("Method = ", 0) == 0 && entries.back().back() != '/') {
+      entries.back() += " " + line.substr(9, line.find(':') - 9);
     }
   }
-  flush();
   std::sort(entries.begin(), entries.end());
   return entries;
 }
 
-std::string RunLua(const fs::path& script) {
-  const ProcessResult result =
-      RunProcess({"/usr/bin/lua5.4", script.string()}, script.parent_path());
-  return result.exitStatus == 0 ? result.out : "<exit " + std::to_string(result.exitStatus) + ">";
+std::vector<std::string> Listing(const fs::path& root, const std::vector<std::string>& excluded) {
+  std::vector<std::string> command = {"/usr/bin/find", root.string(), "-mindepth", "1"};
+  for (const auto& name : excluded) {
+    command.insert(command.end(), {"-path", (root / name).string(), "-prune", "-o"});
+  }
+  command.insert(command.end(), {"-printf", "%y %P %s %m %C@\\n"});
+  std::istringstream found(RunProcess(command).out);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(found, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 bool IsLua54Bytecode(const fs::path& file) {
   const std::string content = ReadFile(file);
-  return content.size() > 5 && content.compare(0, 4, "\x1bLua") == 0 && content[4] == '\x54';
+  return content.size() > 5 && content.compare(0, 5, "\x1bLua\x54") == 0;
 }
 
 }  // namespace uippack::testing

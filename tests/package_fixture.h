@@ -1,4 +1,5 @@
-// Shared pieces of the end-to-end tests that run uippack with the real tools.
+// What the end-to-end tests share: the build they run, the package they pack, and the ways they
+// judge the outcome from outside (the console, the real 7-Zip, the files themselves).
 #pragma once
 
 #include <string>
@@ -8,29 +9,46 @@
 
 namespace uippack::testing {
 
-// Runs build/bin/uippack with the arguments in cwd.
-ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd = {});
+// The build under test: the native one, or the Windows one under Wine when UIPPACK_TARGET is
+// "wine" (UIPPACK_WIN64_BUILD names its build directory; Wine's own variables come from the
+// environment).
+struct Target {
+  bool wine = false;
+  fs::path bin;                // uippack and the tools beside it
+  std::string exe;             // the executables' suffix
+  char separator = '/';        // in the paths uippack prints
+  std::string lineEnd = "\n";  // of its console lines
+};
+const Target& TheTarget();
 
-// The lines uippack itself prints, without the tools' own output between them.
+// An absolute path as the target spells it (Wine maps / to drive Z:).
+std::string TargetPath(const fs::path& path);
+// The text with each "/" as the target's separator and each "\n" as its line end.
+std::string ForTarget(const std::string& text);
+
+// Runs the target's uippack, or the copy at `executable`, with the arguments in cwd; env holds
+// extra "NAME=VALUE" entries.
+ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd = {},
+                      std::vector<std::string> env = {}, const fs::path& executable = {});
+
+// The lines uippack itself prints, without their line ends and without the tools' output.
 std::vector<std::string> OwnLines(const std::string& out);
 
 // A small package: layout/ with scripts in nested directories, res/ with subdirectories,
 // nametable.cfg and package.cfg.
 void MakePackage(const fs::path& root);
 
-// Waits until every `layout` directory and every subdirectory of a `res` directory below root
-// has been removed (the removals run detached).
+// Waits until no process names root in its command line: the removals and deletions a run
+// starts are detached and may outlive it.
 bool WaitForRemovals(const fs::path& root);
-
-// Waits until the detached deletions of an unpack run have removed every container and archive
-// below root.
-bool WaitForDeletions(const fs::path& root);
+inline bool WaitForDeletions(const fs::path& root) { return WaitForRemovals(root); }
 
 // The entries of a zip as 7-Zip lists them: "path method" for files, "path/" for directories.
 std::vector<std::string> ZipEntries(const fs::path& zip);
 
-// lua5.4's output for the script, or "<exit N>" when it fails.
-std::string RunLua(const fs::path& script);
+// Every entry below root but the excluded top-level names, with type, size, mode and time of
+// change, sorted: whatever a run wrote there shows. Also lists trees deeper than PATH_MAX.
+std::vector<std::string> Listing(const fs::path& root, const std::vector<std::string>& excluded);
 
 // True when the file is Lua 5.4 bytecode.
 bool IsLua54Bytecode(const fs::path& file);

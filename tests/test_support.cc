@@ -1,7 +1,6 @@
 #include "tests/test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,15 +25,11 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::error_code ignored;
-  // Children may have made parts read-only; make everything writable before removing it.
-  for (auto it = fs::recursive_directory_iterator(path_, ignored);
-       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
+  // Children may have made parts read-only, or built trees deeper than PATH_MAX.
+  try {
+    RunProcess({"/bin/sh", "-c", "chmod -R u+w \"$0\"; rm -rf \"$0\"", path_.string()});
+  } catch (const std::exception&) {  // left behind in the temporary folder
   }
-  fs::remove_all(path_, ignored);
 }
 
 void MakeDirs(const fs::path& path) { fs::create_directories(path); }
@@ -54,17 +49,32 @@ std::string ReadFile(const fs::path& path) {
   return buffer.str();
 }
 
+namespace {
+
+// An unnamed file for a child's output. Not a pipe: what a child leaves running (Wine's server
+// and services, detached removals) may hold its end long after the child has ended.
+int OutputFile() {
+  const int fd = open(fs::temp_directory_path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) throw std::runtime_error("cannot make a temporary file");
+  return fd;
+}
+
+std::string ReadAll(int fd) {
+  std::string content = ReadFile("/proc/self/fd/" + std::to_string(fd));
+  close(fd);
+  return content;
+}
+
+}  // namespace
+
 ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& workingDirectory,
                          const std::vector<std::string>& extraEnv) {
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
+  const int out = OutputFile();
+  const int err = OutputFile();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (!workingDirectory.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
@@ -88,52 +98,23 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& w
   pid_t pid = 0;
   const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  ProcessResult result;
-  if (rc != 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    result.exitStatus = 127;
-    result.err = "spawn failed";
-    return result;
-  }
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[65536];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (rc == 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  ProcessResult result;
+  result.out = ReadAll(out);
+  result.err = ReadAll(err);
+  if (rc != 0) {
+    result.err = "spawn failed";
+  } else {
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
   return result;
 }
 
-static fs::path PathFromEnvironment(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return fs::path(value != nullptr ? value : fallback);
-}
-
-fs::path BinDir() { return PathFromEnvironment("UIPPACK_BIN_DIR", UIPPACK_DEFAULT_BIN_DIR); }
-fs::path SourceDir() {
-  return PathFromEnvironment("UIPPACK_SOURCE_DIR", UIPPACK_DEFAULT_SOURCE_DIR);
+fs::path BinDir() {
+  const char* value = std::getenv("UIPPACK_BIN_DIR");
+  return fs::path(value != nullptr ? value : UIPPACK_DEFAULT_BIN_DIR);
 }
 
 std::vector<std::string> TreeListing(const fs::path& root) {
@@ -154,15 +135,23 @@ std::vector<std::string> TreeListing(const fs::path& root) {
   return lines;
 }
 
-bool WaitUntilGone(const fs::path& path, double timeoutSeconds) {
+bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds) {
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::milliseconds(static_cast<long>(timeoutSeconds * 1000));
-  std::error_code ignored;
-  while (fs::exists(fs::symlink_status(path, ignored))) {
+  while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
+}
+
+bool WaitUntilGone(const fs::path& path, double timeoutSeconds) {
+  return WaitUntil(
+      [&] {
+        std::error_code ignored;
+        return !fs::exists(fs::symlink_status(path, ignored));
+      },
+      timeoutSeconds);
 }
 
 }  // namespace uippack::testing

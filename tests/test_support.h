@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,14 +44,14 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
 
 // Where the build put uippack and its companion tools (UIPPACK_BIN_DIR overrides it).
 fs::path BinDir();
-// The source tree (UIPPACK_SOURCE_DIR overrides it).
-fs::path SourceDir();
 
 // Every regular file and directory below root, as "d relative/path" and
 // "f relative/path <size> <crc32>" lines, sorted: a cheap fingerprint of a whole tree.
 std::vector<std::string> TreeListing(const fs::path& root);
 
-// Waits up to timeoutSeconds for the path to vanish (removals run detached); true when gone.
+// Polls until done() holds, for timeoutSeconds at most; false when it never did.
+bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds = 30.0);
+// Waits for the path to vanish (removals run detached); true when gone.
 bool WaitUntilGone(const fs::path& path, double timeoutSeconds = 20.0);
 
 }  // namespace uippack::testing

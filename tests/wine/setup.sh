@@ -12,15 +12,11 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$(mkdir -p "${1:-$root/build/win64}" && cd "${1:-$root/build/win64}" && pwd)"
 work="$build/wine"
 mkdir -p "$work" "$build/bin"
-
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
 
-# --- Debian packages -----------------------------------------------------------------------
 "$root/scripts/install-deps.sh"
 
-# --- Chinese locale ------------------------------------------------------------------------
 # Wine takes the Windows code page from the Unix locale, and reads the arguments in its
 # character set: the locale must exist for both to be right.
 if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8'; then
@@ -28,9 +24,8 @@ if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf-\?8'; then
   $sudo localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
 
-# --- Wine prefix ---------------------------------------------------------------------------
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 # No menu entries in the home directory, no Mono or Gecko installers: none of it is needed.
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe,mscoree,mshtml=d"
 if [ ! -f "$WINEPREFIX/.uippack-ready" ]; then
   echo "setup: creating the Wine prefix $WINEPREFIX"
@@ -45,7 +40,6 @@ if [ ! -f "$WINEPREFIX/.uippack-ready" ]; then
   touch "$WINEPREFIX/.uippack-ready"
 fi
 
-# --- 7z.exe --------------------------------------------------------------------------------
 if [ ! -f "$build/bin/7z.exe" ]; then
   echo "setup: fetching 7-Zip for Windows (npm package 7zip-bin)"
   scratch="$(mktemp -d)"
@@ -55,36 +49,28 @@ if [ ! -f "$build/bin/7z.exe" ]; then
   mv "$build/bin/7z.exe.part" "$build/bin/7z.exe"
 fi
 
-# --- luac.exe ------------------------------------------------------------------------------
 if [ ! -f "$build/bin/luac.exe" ]; then
-  lua_source="$(find "$work/lua-source" -maxdepth 1 -type d -name 'lua5.4-*' 2>/dev/null | head -n 1 || true)"
-  if [ -z "$lua_source" ]; then
-    # install-deps.sh has added deb-src entries where there were none.
+  fetch() { (cd "$work/lua-source" && apt-get source lua5.4) >"$work/lua-source.log" 2>&1; }
+  lua_source=("$work"/lua-source/lua5.4-*/)
+  if [ ! -d "${lua_source[0]}" ]; then
+    # install-deps.sh has added deb-src entries where there were none; an old source index is
+    # refreshed once.
+    echo "setup: fetching the lua5.4 source package"
     rm -rf "$work/lua-source"
     mkdir -p "$work/lua-source"
-    echo "setup: fetching the lua5.4 source package"
-    if ! (cd "$work/lua-source" && apt-get source lua5.4) >"$work/lua-source.log" 2>&1; then
-      # The source index may be missing or old: refresh it once. A mirror that is out of step
-      # for some other index must not stop us; apt-get source tells if it still fails.
-      $sudo apt-get update -qq || echo "setup: apt-get update reported errors, going on" >&2
-      if ! (cd "$work/lua-source" && apt-get source lua5.4) >"$work/lua-source.log" 2>&1; then
-        cat "$work/lua-source.log" >&2
-        exit 1
-      fi
-    fi
-    lua_source="$(find "$work/lua-source" -maxdepth 1 -type d -name 'lua5.4-*' | head -n 1)"
-    [ -n "$lua_source" ] || {
-      echo "setup: apt-get source lua5.4 gave no source tree" >&2
+    fetch || { $sudo apt-get update -qq || true; fetch; } || {
+      cat "$work/lua-source.log" >&2
       exit 1
     }
+    lua_source=("$work"/lua-source/lua5.4-*/)
   fi
-  echo "setup: building luac.exe from $lua_source"
+  echo "setup: building luac.exe from ${lua_source[0]}"
   objects="$work/lua-objects"
   rm -rf "$objects"
   mkdir -p "$objects"
   # luac is the compiler's main plus the core and the standard libraries; lua.c is the
   # interpreter's main and stays out.
-  for source in "$lua_source"/src/*.c; do
+  for source in "${lua_source[0]}"src/*.c; do
     case "$(basename "$source")" in lua.c | onelua.c) continue ;; esac
     x86_64-w64-mingw32-gcc -std=gnu99 -O2 -DLUA_COMPAT_5_3 -c "$source" \
       -o "$objects/$(basename "$source" .c).o" &

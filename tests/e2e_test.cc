@@ -1,0 +1,629 @@
+// End-to-end runs of the real uippack with the real ScriptStager, luac and 7-Zip: the native
+// build, or with UIPPACK_TARGET=wine the Windows build under Wine with Wine's own cmd.exe. One set
+// of rows serves both; a row that only one platform can have skips on the other. Runs work in a
+// directory of their own with relative paths, so their lines differ only in the separator.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <ctime>
+#include <future>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/package_fixture.h"
+
+namespace uippack::testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using Lines = std::vector<std::string>;
+constexpr int kFailed = 255;  // -1 as a POSIX shell sees it
+
+bool Wine() { return TheTarget().wine; }
+
+std::string LastLine(const ProcessResult& result) {
+  const Lines lines = OwnLines(result.out);
+  return lines.empty() ? "" : lines.back();
+}
+
+// Sorts `count` runs of `length` lines from `from` on: items come in the file system's listing
+// order, and the lines of one item stay together.
+void SortRuns(Lines& lines, std::size_t from, std::size_t count, std::size_t length = 1) {
+  if (lines.size() < from + count * length) return;
+  std::vector<Lines> runs(count);
+  for (std::size_t i = 0; i < count * length; ++i) runs[i / length].push_back(lines[from + i]);
+  std::sort(runs.begin(), runs.end());
+  for (std::size_t i = 0; i < count * length; ++i) lines[from + i] = runs[i / length][i % length];
+}
+
+// The run ended by itself with its verdict as its last line, matching its exit status.
+void ExpectVerdict(const ProcessResult& result, const std::string& verb) {
+  EXPECT_THAT(result.exitStatus, ::testing::AnyOf(0, kFailed)) << result.out << result.err;
+  EXPECT_THAT(LastLine(result),
+              ::testing::StartsWith(verb + (result.exitStatus == 0 ? " all uip files ok!"
+                                                                   : " error,source path = ")));
+}
+
+// The archive a container holds, decoded from its bytes alone; empty unless magic, size and
+// checksum agree.
+std::string Unwrap(const std::string& container) {
+  if (container.size() < 104) return {};
+  std::string header = container.substr(0, 104), payload = container.substr(104);
+  for (unsigned k = 0; k < 104; ++k)
+    header[k] ^= static_cast<char>(((k + 1) * (k + 1) + k + 2) * 234);
+  const auto field = [&](unsigned at) {
+    std::uint32_t value = 0;
+    for (unsigned i = 4; i-- > 0;) value = value << 8 | static_cast<unsigned char>(header[at + i]);
+    return value;
+  };
+  const std::uint32_t blockSize = field(48), factor = blockSize / 256 % 256;
+  if (header.compare(0, 10, std::string("QMARCHIVE\0", 10)) != 0 || field(36) != payload.size() ||
+      blockSize == 0 ||
+      field(40) != crc32(0, reinterpret_cast<const Bytef*>(payload.data()),
+                         static_cast<uInt>(payload.size()))) {
+    return {};
+  }
+  for (std::size_t j = 0; j < payload.size(); ++j) {
+    payload[j] ^=
+        static_cast<char>((((j / blockSize) + 1) * ((j / blockSize) + 3) + factor) * factor);
+  }
+  return payload;
+}
+
+// What lua5.4 prints running the script (the Windows luac writes the same bytecode format).
+std::string RunLua(const fs::path& script) {
+  const ProcessResult run = RunProcess({"/usr/bin/lua5.4", script.string()}, script.parent_path());
+  return run.out + run.err;
+}
+
+// A working directory, the current one of every run in it.
+struct Scene {
+  TempDir temp;
+  const fs::path& work = temp.path();
+
+  // Runs uippack, waits for what it started, and expects nothing outside the destination (the
+  // third argument) to have changed, the source included.
+  ProcessResult Run(const Lines& arguments, const Lines& env = {},
+                    const fs::path& executable = {}) const {
+    const Lines destination = {fs::path(arguments.at(2)).begin()->string()};
+    const Lines before = Listing(work, destination);
+    ProcessResult result = Uippack(arguments, work, env, executable);
+    EXPECT_TRUE(WaitForRemovals(work));
+    EXPECT_EQ(Listing(work, destination), before) << "changed outside " << arguments[2];
+    return result;
+  }
+
+  // A tree's listing with the scripts' content left out: unpacking keeps them compiled.
+  Lines Shape(const std::string& tree) const {
+    Lines lines = TreeListing(work / tree);
+    for (auto& line : lines) {
+      if (const auto at = line.find(".lua "); at != std::string::npos) line.resize(at + 4);
+    }
+    return lines;
+  }
+
+  // Unpacks `packed` into `back` and expects the tree of `source` again, its scripts compiled.
+  void ExpectRoundTrip(const std::string& packed, const std::string& back,
+                       const std::string& source, const Lines& env = {}) const {
+    const ProcessResult unpacked = Run({"-u", packed, back}, env);
+    ASSERT_EQ(unpacked.exitStatus, 0) << unpacked.out;
+    const Lines lines = OwnLines(unpacked.out);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Decompress all resource zip files finished!"),
+              2);
+    EXPECT_EQ(LastLine(unpacked), "Unpack all uip files ok!");
+    EXPECT_EQ(Shape(back), Shape(source));
+    for (auto it = fs::recursive_directory_iterator(work / back);
+         it != fs::recursive_directory_iterator(); ++it) {
+      if (it->path().filename().string()[0] == '.') {
+        it.disable_recursion_pending();
+      } else if (it->path().extension() == ".lua") {
+        EXPECT_TRUE(IsLua54Bytecode(it->path())) << it->path();
+      }
+    }
+  }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+std::string PackRejection(const std::string& source) {
+  return "Start packing uip files, please wait...\nNo valid uip files found in path = " + source +
+         ".\nA Valid UIP Path must include each of the following files:\n" + std::string(22, '\t') +
+         " \t\t\t\t1.layout folder\n\t\t\t\t2.res folder\n\t\t\t\t3.nametable.cfg\n"
+         "\t\t\t\t4.package.cfg\n\n";
+}
+
+TEST(Driver, OutcomesBeforeThePipelinePrintTheirExactBytesAndTouchNothing) {
+  Scene s;
+  MakeDirs(s.work / "src/layout");  // res and the two files are missing
+  WriteFile(s.work / "dst/layout.uip", "only the source is tested");
+  WriteFile(s.work / "packed/res/a.zip", "archives alone are not enough");
+  WriteFile(s.work / "packed/.hidden/layout.uip", "hidden directories are not searched");
+  MakePackage(s.work / "pkg");
+  const std::string less = "Less arguments,at least three arguments are needed!\n";
+  const std::string option = "option error, please use -p for packing and -u for unpacking\n";
+  const std::string unpackRejection =
+      "Start unpacking uip files, please wait...\n"
+      "No valid uip files found in path = packed";
+  const std::string inside = TargetPath(s.work / "pkg") + TheTarget().separator + "out";
+  const std::pair<Lines, std::string> cases[] = {
+      {{}, less},
+      {{"-p"}, less},
+      {{"-x", "src"}, less},  // counted before the option is looked at
+      {{"-x", "nosuch", "nor"}, option},
+      {{"/p", "src", "dst"}, option},
+      {{"-pack", "src", "dst"}, option},
+      {{"", "src", "dst"}, option},
+      {{"-P", "src", "dst", "-uip", "ignored"}, PackRejection("src")},
+      {{"-p", "missing", "new"}, PackRejection("missing")},
+      {{"-U", "packed", "dst"}, unpackRejection + ".\n"},
+      {{"-u", Wine() ? "packed/res" : "packed\\res", "dst"}, unpackRejection + "/res.\n"},
+      {{"-p", "pkg", inside},
+       "Start packing uip files, please wait...\nRefused: destination path = " + inside +
+           " is the source path = pkg or lies inside it or contains it, nothing copied!\n"
+           "Pack error,source path = pkg, destination path = " +
+           inside + "\n"},
+  };
+  const Lines before = Listing(s.work, {});
+  for (const auto& [arguments, console] : cases) {
+    const ProcessResult result = Uippack(arguments, s.work);
+    EXPECT_EQ(result.out, ForTarget(console)) << ::testing::PrintToString(arguments);
+    EXPECT_EQ(result.exitStatus, kFailed);
+  }
+  EXPECT_EQ(Listing(s.work, {}), before);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Pack, PackageBecomesItsShippingFormAndComesBack) {
+  Scene s;
+  MakePackage(s.work / "pkg");
+  WriteFile(s.work / "pkg/layout/cond.lua",
+            "--#if DEBUG\nprint('debug')\n--#else\nprint('release')\n--#endif\nerror('line 6')\n");
+  WriteFile(s.work / "PreCompile.txt", "DEBUG\n");  // read from the working directory
+  const ProcessResult packed = s.Run({"-p", "pkg", "out"});
+  ASSERT_EQ(packed.exitStatus, 0) << packed.out;
+  Lines expected = {"Start packing uip files, please wait..."};
+  for (const std::string script : {"cond.lua", "main.lua", "screens/home.lua"}) {
+    expected.push_back("PreCompile out/layout/" + script + " finished!");
+    expected.push_back("Compile out/layout/" + script + " finished!");
+  }
+  expected.insert(expected.end(),
+                  {"Compile all lua files finished!", "Compress out/layout finished!",
+                   "Compress all layout directories finished!", "Compress out/res/images finished!",
+                   "Compress out/res/strings finished!",
+                   "Compress all resource directories finished!", "Pack all uip files ok!"});
+  std::transform(expected.begin(), expected.end(), expected.begin(), ForTarget);
+  Lines lines = OwnLines(packed.out);
+  for (Lines* both : {&lines, &expected}) {
+    SortRuns(*both, 1, 3, 2);
+    SortRuns(*both, 10, 2);
+  }
+  EXPECT_EQ(lines, expected) << packed.out;
+
+  const fs::path out = s.work / "out";
+  for (const char* file : {"nametable.cfg", "package.cfg", "res/loose.txt"}) {
+    EXPECT_EQ(ReadFile(out / file), ReadFile(s.work / "pkg" / file));
+  }
+  EXPECT_FALSE(fs::exists(out / "layout"));
+  EXPECT_EQ(ZipEntries(out / "layout.zip"),
+            (Lines{"cond.lua Deflate", "main.lua Deflate", "screens/", "screens/home.lua Deflate",
+                   "screens/readme.txt Deflate"}));
+  EXPECT_EQ(Unwrap(ReadFile(out / "layout.uip")), ReadFile(out / "layout.zip"));
+  EXPECT_EQ(ZipEntries(out / "res/images.zip"),
+            (Lines{"a.png Store", "icons/", "icons/b.png Store"}));
+  EXPECT_EQ(ZipEntries(out / "res/strings.zip"), (Lines{"en.txt Store"}));
+
+  // Both the container and the archive are unpacked, the one over the other.
+  s.ExpectRoundTrip("out", "back", "pkg");
+  for (const char* script : {"main.lua", "screens/home.lua"}) {
+    EXPECT_EQ(RunLua(s.work / "back/layout" / script), RunLua(s.work / "pkg/layout" / script));
+  }
+  const std::string conditional = RunLua(s.work / "back/layout/cond.lua");
+  EXPECT_THAT(conditional, ::testing::StartsWith("debug\n"));
+  EXPECT_THAT(conditional, HasSubstr(":6: line 6"));  // line numbers kept
+}
+
+TEST(Pack, ModeDecidesBetweenContainerAndArchive) {
+  struct Case {
+    std::string mode;
+    bool container, archive, roundTrip;
+  };
+  for (const Case& c : {Case{"-uip", true, false, true}, Case{"-UIP", true, false, false},
+                        Case{"zip", false, true, false}, Case{"-uipx", false, true, false}}) {
+    SCOPED_TRACE(c.mode);
+    Scene s;
+    MakePackage(s.work / "pkg");
+    if (c.roundTrip) {
+      // Layout directories at three depths, empty directories, names beyond ASCII (but in code
+      // page 1252, Wine's default), and hidden directories, which are copied as they are.
+      MakeDirs(s.work / "pkg/layout/empty");
+      MakeDirs(s.work / "pkg/res/images/empty");
+      WriteFile(s.work / "pkg/skins/dark/layout/\xC3\xBC\xC3\xA4/\xC3\xA9.lua", "print('e')\n");
+      WriteFile(s.work / "pkg/skins/dark/res/colors/palette.txt", "black\n");
+      WriteFile(s.work / "pkg/a/b/c/layout/deep.lua", "print('deep')\n");
+      WriteFile(s.work / "pkg/res/nested/one/two/three.txt", "3");
+      WriteFile(s.work / "pkg/res/.cache/x.txt", "x");
+      WriteFile(s.work / "pkg/.git/layout/hidden.lua", "x");
+    } else {
+      // A script luac refuses ships as its source, and the run goes on.
+      WriteFile(s.work / "pkg/layout/broken.lua", "local = = 1\n");
+    }
+    ASSERT_EQ(s.Run({"-p", "pkg", "out", c.mode}).exitStatus, 0);
+    EXPECT_EQ(fs::exists(s.work / "out/layout.uip"), c.container);
+    EXPECT_EQ(fs::exists(s.work / "out/layout.zip"), c.archive);
+    if (c.roundTrip) s.ExpectRoundTrip("out", "back", "pkg");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Names, ShellAndCmdSyntaxAndNonAsciiComeThroughWithoutSplitting) {
+  Scene s;
+  const std::string zh = "\xE4\xB8\xAD";  // U+4E2D
+  const std::string source = "src & (1) ^;$'" + zh, back = "back ,=;& (3) ^$'" + zh;
+  MakePackage(s.work / source);
+  const Lines names = {"a b", "a&b", "a^b", "(x)", "x;y", "c,d", "e=f", "-rf", "$(d)'e", zh + "x"};
+  for (const auto& name : names) {
+    WriteFile(s.work / source / "res" / name / ("in " + name) / (name + ".txt"), name);
+  }
+  const std::string script = "s p&a^c(e);,=$'" + zh + ".lua";
+  WriteFile(s.work / source / "layout" / script, "print('odd')\n");
+  // What a path split at a blank or at one of cmd.exe's separators would name.
+  for (const std::string split : {"b", "d", "f", "y", "(3)", "back"}) {
+    WriteFile(s.work / split / "keep.txt", split);
+    WriteFile(s.work / (split + ".zip"), split);
+  }
+  // Under Wine, code page 936 holds every name. Into a plain destination, so that each name
+  // must hold by itself; back out into an odd one.
+  const Lines env = Wine() ? Lines{"LC_ALL=zh_CN.UTF-8"} : Lines{};
+  const ProcessResult packed = s.Run({"-p", source, "out"}, env);
+  ASSERT_EQ(packed.exitStatus, 0) << packed.out;
+  const Lines lines = OwnLines(packed.out);
+  EXPECT_THAT(lines, Contains("Compile " + ForTarget("out/layout/" + script) + " finished!"));
+  for (const auto& name : names) {
+    EXPECT_THAT(lines, Contains("Compress " + ForTarget("out/res/" + name) + " finished!"));
+    EXPECT_FALSE(fs::exists(s.work / "out/res" / name)) << name;
+  }
+  EXPECT_EQ(ZipEntries(s.work / "out/res/a b.zip"), (Lines{"in a b/", "in a b/a b.txt Store"}));
+  s.ExpectRoundTrip("out", back, source, env);
+}
+
+TEST(Names, NameAToolWouldExpandFailsItsItem) {
+  Scene s;
+  // 7-Zip takes * and ? as wildcards, cmd.exe expands %NAME% even between quotes; Windows names
+  // cannot hold a *.
+  const std::string name = Wine() ? "%OS%" : "st*r";
+  MakePackage(s.work / "pkg");
+  WriteFile(s.work / "pkg/res" / name / "x.txt", "x");
+  const ProcessResult result = s.Run({"-p", "pkg", "out"});
+  EXPECT_EQ(result.exitStatus, kFailed);
+  const Lines lines = OwnLines(result.out);
+  ASSERT_GE(lines.size(), 2u) << result.out;
+  EXPECT_THAT(lines[lines.size() - 2],
+              ::testing::StartsWith(ForTarget("Compress out/res/" + name) +
+                                    " failed, CreateProcess failed!,cmdline = "));
+  EXPECT_EQ(lines.back(), "Pack error,source path = pkg, destination path = out");
+  EXPECT_EQ(ReadFile(s.work / "out/res" / name / "x.txt"), "x");  // not removed
+}
+
+TEST(Names, WindowsConsoleShowsNamesTheAnsiCodePageLacks) {
+  if (!Wine()) GTEST_SKIP() << "the Windows console and its code pages";
+  Scene s;
+  const std::string pictures = "\xE5\x9B\xBE\xE7\x89\x87", text = "\xE8\xAF\xB4.txt";
+  MakePackage(s.work / "pkg");
+  WriteFile(s.work / "pkg/res" / pictures / text, "picture");
+  WriteFile(s.work / "pkg/res/ab", "two letters");  // what "??", their code page 1252 form, matches
+  // script(1) gives Wine a terminal, which makes it a console; the session goes to stdout.
+  const ProcessResult result = RunProcess(
+      {"/usr/bin/script", "-q", "-e", "-c",
+       "stty cols 1000; wine " + (TheTarget().bin / "uippack.exe").string() + " -p pkg out",
+       "/dev/null"},
+      s.work, {"LC_ALL=C.UTF-8"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(WaitForRemovals(s.work));
+  const std::string shown =
+      std::regex_replace(result.out, std::regex("\x1b\\[[0-9;?]*[A-Za-z]|\r"), "");
+  for (const std::string& line :
+       Lines{"Compress out\\res\\" + pictures + " finished!\n",
+             "\nCompress all resource directories finished!\nPack all uip files ok!\n"}) {
+    EXPECT_THAT(shown, HasSubstr(line));
+  }
+  // The directory is archived, but not removed: "??" would be a wildcard.
+  EXPECT_EQ(ZipEntries(s.work / "out/res" / (pictures + ".zip")), (Lines{text + " Store"}));
+  EXPECT_EQ(ReadFile(s.work / "out/res" / pictures / text), "picture");
+  EXPECT_EQ(ReadFile(s.work / "out/res/ab"), "two letters");
+  EXPECT_FALSE(fs::exists(s.work / "out/res/images"));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Faults, ArchiverThatCannotBeStartedFailsTheRunWithItsCommandLine) {
+  Scene s;
+  MakePackage(s.work / "pkg");
+  ASSERT_EQ(s.Run({"-p", "pkg", "shipped", "-uip"}).exitStatus, 0);
+  // A copy of uippack with its tools beside it but 7-Zip.
+  const fs::path tools = s.work / "tools";
+  MakeDirs(tools);
+  for (const std::string tool : {"uippack", "ScriptStager", "luac"}) {
+    fs::copy_file(TheTarget().bin / (tool + TheTarget().exe), tools / (tool + TheTarget().exe));
+  }
+  const std::string archiver = "\"" + TargetPath(tools) + "/7z" + TheTarget().exe + "\"  ",
+                    out = TargetPath(s.work / "out");
+  const std::tuple<Lines, std::string, std::string> cases[] = {
+      {{"-p", "pkg", "out"},
+       "Compress out/layout failed, CreateProcess failed!,cmdline = " + archiver + "a -tzip " +
+           out + "/layout.zip " + out + "/layout/* -r -mx=9",
+       "Pack error,source path = pkg, destination path = out"},
+      {{"-u", "shipped", "out"},
+       "Decompress out/layout.zip failed, CreateProcess failed!,cmdline = " + archiver + "x " +
+           out + "/layout.zip -o" + out + "/layout -y",
+       "Unpack error,source path = shipped, destination path = out"},
+  };
+  for (const auto& [arguments, failure, verdict] : cases) {
+    const ProcessResult result = s.Run(arguments, {}, tools / ("uippack" + TheTarget().exe));
+    EXPECT_EQ(result.exitStatus, kFailed);
+    const Lines lines = OwnLines(result.out);
+    ASSERT_GE(lines.size(), 2u) << result.out;
+    EXPECT_EQ(lines[lines.size() - 2], ForTarget(failure));
+    EXPECT_EQ(lines.back(), verdict);
+    // What was done stays: the compiled script, the unwrapped archive beside its container.
+    if (arguments[0] == "-p") {
+      EXPECT_TRUE(IsLua54Bytecode(s.work / "out/layout/main.lua"));
+    } else {
+      EXPECT_EQ(Unwrap(ReadFile(s.work / "out/layout.uip")), ReadFile(s.work / "out/layout.zip"));
+    }
+    fs::remove_all(s.work / "out");
+  }
+}
+
+// A script in the working directory that runs the native uippack with lower limits (as
+// prlimit(1) takes them).
+fs::path Limited(const Scene& s, const std::string& limits) {
+  WriteFile(s.work / "limited", "#!/bin/sh\nexec /usr/bin/prlimit " + limits + " " +
+                                    (BinDir() / "uippack").string() + " \"$@\"\n");
+  fs::permissions(s.work / "limited", fs::perms(0755));
+  return s.work / "limited";
+}
+
+TEST(Faults, DiskFullDuringTheWrapLeavesNoContainerAndKeepsTheArchive) {
+  if (Wine()) GTEST_SKIP() << "a file size limit";
+  for (const std::string mode : {"", "-uip"}) {
+    SCOPED_TRACE("mode '" + mode + "'");
+    Scene s;
+    MakePackage(s.work / "pkg");
+    // Noise that does not compress: the console output, collected in a file, stays far below
+    // the limit.
+    std::string noise(200000, '\0');
+    std::mt19937 random(1);
+    for (auto& byte : noise) byte = static_cast<char>(random());
+    WriteFile(s.work / "pkg/layout/noise.bin", noise);
+    // The archive's size, from a run into the same destination that makes no container.
+    ASSERT_EQ(s.Run({"-p", "pkg", "out", "zip"}).exitStatus, 0);
+    const auto archiveSize = fs::file_size(s.work / "out/layout.zip");
+    fs::remove_all(s.work / "out");
+    // Room for the archive but not for the container, 104 bytes longer.
+    const ProcessResult result =
+        s.Run({"-p", "pkg", "out", mode}, {},
+              Limited(s, "--fsize=" + std::to_string(archiveSize + 52) + ":"));
+    EXPECT_EQ(result.exitStatus, 0) << result.out;  // neither the failed wrap nor SIGXFSZ ends it
+    EXPECT_EQ(LastLine(result), "Pack all uip files ok!");
+    EXPECT_FALSE(fs::exists(s.work / "out/layout.uip") &&
+                 !Unwrap(ReadFile(s.work / "out/layout.uip")).empty());
+    ASSERT_TRUE(fs::exists(s.work / "out/layout.zip"));  // kept, or put back
+    EXPECT_EQ(fs::file_size(s.work / "out/layout.zip"), archiveSize);
+    EXPECT_FALSE(fs::exists(s.work / "out/.layout.zip.wrapping"));
+  }
+}
+
+// A chain of 120 directories in base, 100 named "ddd" and 20 with names of 250 letters, with a
+// copy of `file` every 40 levels: its full path, 5,420 bytes, is longer than the system takes.
+void MakeDeepChain(const fs::path& base, const fs::path& file) {
+  const std::string script = R"(cd "$0" && long=$(printf 'd%.0s' {1..250}) && for i in {1..120}; do
+    [ "$i" -le 100 ] && name=ddd || name=$long; mkdir "$name" && cd "$name" || exit 1
+    [ $((i % 40)) -ne 0 ] || cp "$1" .; done)";
+  EXPECT_EQ(RunProcess({"/bin/bash", "-c", script, base.string(), file.string()}).exitStatus, 0);
+}
+
+TEST(Faults, TreesDeeperThanThePathLimitEndCleanly) {
+  if (Wine()) GTEST_SKIP() << "made and limited on the POSIX side";
+  Scene s;
+  MakePackage(s.work / "pkg");
+  ASSERT_EQ(s.Run({"-p", "pkg", "shipped", "-uip"}).exitStatus, 0);
+  WriteFile(s.work / "deep.lua", "print('deep')\n");
+  MakeDeepChain(s.work / "pkg/layout", s.work / "deep.lua");
+  MakeDeepChain(s.work / "shipped", s.work / "shipped/layout.uip");
+  for (const std::string option : {"-p", "-u"}) {
+    // With few files open at once, the listings kept open along the way run out first.
+    for (const bool fewFiles : {true, false}) {
+      SCOPED_TRACE(option + (fewFiles ? " with 64 files" : ""));
+      const ProcessResult result = s.Run({option, option == "-p" ? "pkg" : "shipped", "out"}, {},
+                                         fewFiles ? Limited(s, "--nofile=64:") : fs::path());
+      ExpectVerdict(result, option == "-p" ? "Pack" : "Unpack");
+      RunProcess({"/bin/rm", "-rf", (s.work / "out").string()});  // deeper than remove_all goes
+    }
+  }
+}
+
+TEST(Faults, ConsoleWhoseReaderIsGoneDoesNotStopTheRun) {
+  if (Wine()) GTEST_SKIP() << "SIGPIPE";
+  Scene s;
+  MakePackage(s.work / "pkg");
+  const Lines before = Listing(s.work, {"out"});
+  // uippack starts only once writing to the pipe fails; the pipeline's status is uippack's.
+  const std::string script = R"(set -o pipefail
+    { trap '' PIPE; while echo 2>/dev/null; do :; done; trap - PIPE; exec "$0" "$@"; } | true)";
+  const ProcessResult result = RunProcess(
+      {"/bin/bash", "-c", script, (BinDir() / "uippack").string(), "-p", "pkg", "out"}, s.work);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(WaitForRemovals(s.work));
+  EXPECT_EQ(Unwrap(ReadFile(s.work / "out/layout.uip")), ReadFile(s.work / "out/layout.zip"));
+  EXPECT_EQ(ZipEntries(s.work / "out/res/strings.zip"), (Lines{"en.txt Store"}));
+  EXPECT_EQ(Listing(s.work, {"out"}), before);
+}
+
+TEST(Faults, TwoRunsIntoOneDestinationEachEndWithTheirVerdict) {
+  Scene s;
+  MakePackage(s.work / "pkg");
+  ASSERT_EQ(s.Run({"-p", "pkg", "shipped", "-uip"}).exitStatus, 0);
+  for (const Lines& run :
+       {Lines{"-p", "pkg", "out", "Pack"}, Lines{"-u", "shipped", "out", "Unpack"}}) {
+    const Lines arguments(run.begin(), run.begin() + 3);
+    const Lines before = Listing(s.work, {"out"});
+    auto first = std::async(std::launch::async, [&] { return Uippack(arguments, s.work); });
+    ExpectVerdict(Uippack(arguments, s.work), run[3]);
+    ExpectVerdict(first.get(), run[3]);
+    EXPECT_TRUE(WaitForRemovals(s.work));
+    EXPECT_EQ(Listing(s.work, {"out"}), before);
+    fs::remove_all(s.work / "out");
+  }
+}
+
+TEST(Faults, HostileTreesReachNothingOutsideTheDestination) {
+  if (Wine()) GTEST_SKIP() << "links and FIFOs";
+  Scene s;
+  const fs::path& w = s.work;
+  MakePackage(w / "pkg");
+  ASSERT_EQ(s.Run({"-p", "pkg", "shipped", "-uip"}).exitStatus, 0);
+  WriteFile(w / "shared.lua", "return 7\n");
+  WriteFile(w / "victim.zip", "not an archive");
+  WriteFile(w / "elsewhere/kept.txt", "kept");
+  // Scripts that are links (relative, absolute, to a device), FIFOs, a linked resource directory.
+  fs::create_symlink("../../shared.lua", w / "pkg/layout/relative.lua");
+  fs::create_symlink(w / "shared.lua", w / "pkg/layout/absolute.lua");
+  fs::create_symlink("/dev/zero", w / "pkg/layout/zero.lua");
+  fs::create_symlink(w / "elsewhere", w / "pkg/res/linked");
+  // The archive a container becomes is a link, so is a directory an archive is extracted into;
+  // archives named to climb, and a FIFO named like one.
+  fs::create_symlink(w / "victim.zip", w / "shipped/layout.zip");
+  fs::create_symlink(w / "elsewhere", w / "shipped/res/images");
+  fs::copy_file(w / "shipped/res/strings.zip", w / "shipped/res/...zip");
+  fs::copy_file(w / "shipped/res/strings.zip", w / "shipped/.zip");
+  for (const char* fifo :
+       {"pkg/layout/fifo.lua", "pkg/res/images/fifo.png", "shipped/res/pipe.zip"}) {
+    ASSERT_EQ(mkfifo((w / fifo).c_str(), 0644), 0);
+  }
+  for (const std::string option : {"-p", "-u"}) {
+    SCOPED_TRACE(option);
+    const ProcessResult result = s.Run({option, option == "-p" ? "pkg" : "shipped", "out"});
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    if (option == "-u") {
+      EXPECT_TRUE(fs::is_regular_file(w / "out/res/...zip"));
+      EXPECT_THAT(result.err, HasSubstr("left out/res/...zip alone"));
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(w / "out")) {
+      const auto type = entry.symlink_status().type();
+      EXPECT_TRUE(type == fs::file_type::directory || type == fs::file_type::regular)
+          << entry.path();
+    }
+    fs::remove_all(w / "out");
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
+  Scene s;
+  // On POSIX a copy under a name of its own keeps this test's log (and lock) apart from every
+  // other run's; the failing runs start no tool. The log is where uippack may write: /var/log
+  // for root, else $TMPDIR.
+  const std::string program = Wine() ? "uippack" : "uippack_log_" + std::to_string(getpid());
+  fs::path executable;
+  fs::path log;
+  if (Wine()) {
+    log = fs::path(std::getenv("WINEPREFIX")) / "drive_c/ProgramData/RUNTRAIL/RUNTRAIL_uippack.log";
+  } else {
+    executable = s.work / program;
+    fs::copy_file(TheTarget().bin / "uippack", executable);
+    const char* tmp = std::getenv("TMPDIR");
+    const fs::path folder = access("/var/log", W_OK | X_OK) == 0 ? fs::path("/var/log")
+                            : tmp != nullptr && *tmp != '\0'     ? fs::path(tmp)
+                                                                 : fs::path("/tmp");
+    log = folder / "RUNTRAIL" / ("RUNTRAIL_" + program + ".log");
+  }
+  const std::string header =
+      "date       time         processname    processid  threadid  logversion    buildtime       "
+      "            userdata\r\n";
+  const std::regex prefix(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\t\[)" + program +
+                          R"(\]\t\[\d+\]\t\[\d+\]\t)"
+                          R"(\[0x00021078\]\t\[Thu May 20 15:07:02 2010\]\t)");
+  const auto today = [] {
+    char day[16];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(day, sizeof day, "%F", std::localtime(&now));
+    return std::string(day);
+  };
+  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x8C\x85";
+  for (const std::string& empty : Lines{"empty", "e1", "e2", chinese}) MakeDirs(s.work / empty);
+  MakePackage(s.work / "pkg");
+  const std::string inside = TargetPath(s.work / "pkg") + TheTarget().separator + "out";
+  struct Case {
+    std::string locale;
+    std::vector<Lines> runs;  // all at once
+    Lines records;            // sorted
+  };
+  const Case cases[] = {
+      // One header for processes that take turns; line feeds inside a record stay bare.
+      {"C.UTF-8",
+       // An argument error is only printed.
+       {{"-p", "empty", "out"},
+        {"-p", "pkg", inside},
+        {"-u", "e1", "out"},
+        {"-u", "e2", "out"},
+        {"-x", "e1", "out"}},
+       {"No valid uip files found in path = e1.", "No valid uip files found in path = e2.",
+        "No valid uip files found in path = empty.\nA Valid UIP Path must include each of the "
+        "following files:\n\t\t\t\t\t\t \t\t\t\t1.layout folder\n\t\t\t\t2.res folder\n"
+        "\t\t\t\t3.nametable.cfg\n\t\t\t\t4.package.cfg\n",
+        "Pack error,source path = pkg, destination path = " + inside}},
+      // Records are in the ANSI code page: GBK, or "?" where code page 1252 has no letter.
+      {"zh_CN.UTF-8",
+       {{"-u", chinese, "out"}},
+       {"No valid uip files found in path = \xD6\xD0\xCE\xC4 \xB0\xFC."}},
+      {"C.UTF-8", {{"-u", chinese, "out"}}, {"No valid uip files found in path = ?? ?."}},
+  };
+  for (const Case& c : cases) {
+    if (!Wine() && &c != &cases[0]) continue;  // the ANSI code pages are Windows's
+    SCOPED_TRACE(c.locale);
+    fs::remove(log);
+    const std::string dayBefore = today();
+    std::vector<std::future<ProcessResult>> runs;
+    for (const Lines& arguments : c.runs) {
+      runs.push_back(std::async(std::launch::async, [&] {
+        return Uippack(arguments, s.work, {"LC_ALL=" + c.locale}, executable);
+      }));
+    }
+    for (auto& run : runs) EXPECT_EQ(run.get().exitStatus, kFailed);
+    ASSERT_TRUE(fs::exists(log));
+    const std::string content = ReadFile(log);
+    ASSERT_EQ(content.substr(0, header.size()), header);
+    const std::string day = content.substr(header.size(), 10);
+    EXPECT_TRUE(day == dayBefore || day == today()) << day;
+    Lines records;
+    std::size_t at = header.size();
+    for (std::size_t end; (end = content.find("\r\n", at)) != std::string::npos; at = end + 2) {
+      std::smatch match;
+      const std::string record = content.substr(at, end - at);
+      EXPECT_TRUE(std::regex_search(record, match, prefix, std::regex_constants::match_continuous))
+          << record;
+      records.push_back(match.suffix());
+    }
+    EXPECT_EQ(at, content.size());  // nothing after the last record's end
+    std::sort(records.begin(), records.end());
+    EXPECT_EQ(records, c.records);
+  }
+  if (!Wine()) {
+    fs::remove(log);
+    fs::remove("/tmp/#mutexRUNTRAIL_" + program);
+  }
+}
+
+}  // namespace
+}  // namespace uippack::testing
