@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 #include "platform/path.h"
@@ -95,11 +96,19 @@ fs::path PathFromArgument(const fs::path& argument) {
 
 namespace {
 
-std::wstring Wide(const std::string& native) { return uippack::platform::NarrowToWide(native); }
-std::wstring Wide(const std::wstring& native) { return native; }
+// The native form is wide on Windows and the file system's bytes on POSIX; only the branch of
+// this platform is compiled.
+template <typename Native>
+std::wstring WideOf(const Native& native) {
+  if constexpr (std::is_same_v<Native, std::wstring>) {
+    return native;
+  } else {
+    return uippack::platform::NarrowToWide(native);
+  }
+}
 
 }  // namespace
 
-std::wstring WidePath(const fs::path& path) { return Wide(path.native()); }
+std::wstring WidePath(const fs::path& path) { return WideOf(path.native()); }
 
 }  // namespace uipcheck
