@@ -30,6 +30,10 @@ TEST(QuotePath, PlainPathsStayOthersAreQuotedAndArchiverWildcardsRefused) {
   EXPECT_EQ(Quote(L"/o/a?b.zip", true), L"<refused>");
 }
 
+TEST(CommandBuffer, OnlyPercentSTakesAnArgument) {
+  EXPECT_EQ(CommandBuffer(L"rd /s /q %s %d%", {PathArgument(L"/a")}).text(), L"rd /s /q /a %d%");
+}
+
 TEST(CommandBuffer, FormatsTemplatesWithAbsolutePaths) {
   const CommandBuffer command(templates::kArchiveLayout,
                               {ToolDirectoryArgument(L"/opt/my tools"),

@@ -142,7 +142,19 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        {"--json", "pkg", "out"},
        1,
        "^\\{\"source\":\"pkg\",\"destination\":\"out\",\"verdict\":\"differ\",\"differences\":"
-       "\\[\\{\"path\":\"out/extra.txt\",\"expected\":\"nothing\",\"found\":\"file"},
+       "\\[\\{\"path\":\"out/extra.txt\",\"expected\":\"nothing\",\"found\":\"file.*\"checked\":"
+       "\\{\"files\":[1-9][0-9]*,\"archives\":[1-9]"},
+      {"container without its magic",
+       {},
+       nothing,
+       [](const fs::path& t) {
+         std::string bytes = ReadFile(t / "out/layout.uip");
+         bytes[0] = 'X';
+         WriteFile(t / "out/layout.uip", bytes);
+       },
+       both,
+       1,
+       "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on",
        {},
        nothing,

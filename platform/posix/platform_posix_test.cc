@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/path.h"
 #include "platform/posix/command_line_split.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -35,6 +36,15 @@ TEST(NarrowText, Utf8AndInvalidBytesRoundTrip) {
   const std::string raw = std::string("a\x80z\xE4\xB8", 5) + "\xC0\xAF" + "\xED\xB2\x80" + "\xE9";
   EXPECT_EQ(NarrowToWide(raw)[1], static_cast<wchar_t>(0xDC80));
   EXPECT_EQ(WideToNarrow(NarrowToWide(raw) + L"\xDFFF"), raw + "\xEF\xBF\xBD");  // a lone surrogate
+  EXPECT_EQ(NarrowToWide("\xED\xBF\xBF"), L"\xDCED\xDCBF\xDCBF");  // the last surrogate too
+}
+
+TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTail) {
+  testing::TempDir dir;
+  testing::MakeDirs(dir / "real");
+  testing::fs::create_directory_symlink(dir / "real", dir / "link");
+  const std::wstring real = NarrowToWide(testing::fs::canonical(dir / "real").string());
+  EXPECT_EQ(CanonicalPath(NarrowToWide((dir / "link/missing/x").string())), real + L"/missing/x");
 }
 
 TEST(Processes, RunOutcomesAndArgumentsArriveWholeWithoutAShell) {

@@ -71,6 +71,15 @@ TEST(ScriptStagerTest, TheToolAsUippackRunsIt) {
   EXPECT_EQ(testing::ReadFile(dir / "out.lua"), "\r\n\r\n\r\n2\r\n\r\n");
   EXPECT_EQ(testing::TreeListing(dir.path()).size(), 4u);  // no temporary, no new file
 
+  // A disk that fills up while the output is written: OUT stays as it was, never cut short.
+  testing::WriteFile(dir / "big.lua", std::string(2000, 'x') + "\n");
+  const auto full = testing::RunProcess(
+      {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" -i big.lua -o out.lua -c none",
+       tool},
+      dir.path());
+  EXPECT_EQ(full.exitStatus, 1) << full.err;
+  EXPECT_EQ(testing::ReadFile(dir / "out.lua"), "\r\n\r\n\r\n2\r\n\r\n");
+
   for (const char* line : {"-i a -o a", "-i a -o a -c", "-i a -i a -o a -c c", "-i a -c c -x y"})
     EXPECT_TRUE(stager(line).starts_with("2 ScriptStager: ")) << line;
   EXPECT_TRUE(stager("").starts_with("2 ScriptStager: -i, -o and -c are all required\nusage: "));
