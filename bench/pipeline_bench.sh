@@ -17,32 +17,13 @@
 # runs under sh and has no container step: wrapping and unwrapping layout.uip is uippack's own
 # work and counts as such.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" 2>/dev/null && pwd || echo "${1:-$root/build}")
 reps=${2:-1}
 seed=20240601
-
-if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target uippack ScriptStager make_package walk_bench pipeline_probe \
-  -j2 >/dev/null
+# shellcheck source=bench/lib.sh
+. "$(dirname "$0")/lib.sh"
+bench_setup "${1:-}" uippack-pipeline-bench uippack ScriptStager make_package walk_bench pipeline_probe
 bin=$build/bin
 probe=$build/bench/libpipeline_probe.so
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/uippack-pipeline-bench.XXXXXX")
-case "$scratch/" in
-  "$root"/*) echo "scratch directory $scratch lies in the repository" >&2; exit 2 ;;
-esac
-cleanup() {
-  if [ "${KEEP:-0}" = 1 ]; then
-    echo "scratch kept in $scratch"
-  else
-    rm -rf "$scratch"
-  fi
-}
-trap cleanup EXIT INT TERM
-cd "$scratch"
 
 now() { echo "$EPOCHREALTIME"; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }

@@ -10,32 +10,13 @@
 # rounds. The page cache is warm for both. The scratch data (about 450 MB) goes to a new
 # directory under $TMPDIR (default /tmp), never into the repository; set KEEP=1 to keep it.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$root/build}" 2>/dev/null && pwd || echo "${1:-$root/build}")
 reps=${2:-5}
 seed=20240601
-
-if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target uippack ScriptStager uipcheck make_package measure_run \
-  -j2 >/dev/null
+# shellcheck source=bench/lib.sh
+. "$(dirname "$0")/lib.sh"
+bench_setup "${1:-}" uipcheck-bench uippack ScriptStager uipcheck make_package measure_run
 bin=$build/bin
 measure=$build/bench/measure_run
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/uipcheck-bench.XXXXXX")
-case "$scratch/" in
-  "$root"/*) echo "scratch directory $scratch lies in the repository" >&2; exit 2 ;;
-esac
-cleanup() {
-  if [ "${KEEP:-0}" = 1 ]; then
-    echo "scratch kept in $scratch"
-  else
-    rm -rf "$scratch"
-  fi
-}
-trap cleanup EXIT INT TERM
-cd "$scratch"
 
 echo "== generating (seed $seed) and packing"
 "$build/bench/make_package" package pkg --seed "$seed"

@@ -88,34 +88,31 @@ TEST_F(PipelineTest, ToolFailuresPrintTheirLineAndStopTheStep) {
 }
 
 TEST_F(PipelineTest, LayoutAndResourceDirectoriesAreArchivedThenRemoved) {
-  const std::wstring layout = Wide(temp_ / "layout");
-  builder_.layoutDirs = {layout + kSep};
-  builder_.modeOption = L"zip-only";  // no wrap: nothing is read from the (absent) archive
-  EXPECT_EQ(
-      Printed(&PackageBuilder::CompressLayoutDirs, 1),
-      "Compress " + Narrow(layout) + " finished!\nCompress all layout directories finished!\n");
-  ASSERT_EQ(runner_.commands.size(), 2u);
-  EXPECT_TRUE(
-      runner_.Ran(0, L"run ", L"  a -tzip " + layout + L".zip " + layout + kSep + L"* -r -mx=9"));
-  EXPECT_TRUE(runner_.Ran(1, L"start ", layout));
-  EXPECT_EQ(runner_.commands[1].find(layout + kSep), std::wstring::npos);
-
-  // Subdirectories only, never a hidden one or a file.
-  runner_.commands.clear();
   const auto res = temp_ / "res";
   testing::MakeDirs(res / "images");
-  testing::MakeDirs(res / ".svn");
+  testing::MakeDirs(res / ".svn");  // never a hidden subdirectory or a file
   testing::WriteFile(res / "loose.txt", "x");
+  builder_.layoutDirs = {Wide(temp_ / "layout") + kSep};  // archived without the separator
   builder_.resourceDirs = {Wide(res)};
-  const std::wstring images = Wide(res / "images");
-  EXPECT_EQ(
-      Printed(&PackageBuilder::CompressResourceDirs, 1),
-      "Compress " + Narrow(images) + " finished!\nCompress all resource directories finished!\n");
-  ASSERT_EQ(runner_.commands.size(), 2u);
-  EXPECT_TRUE(
-      runner_.Ran(0, L"run ", L"  a -tzip " + images + L".zip " + images + kSep + L"* -r -mx=0"));
-  EXPECT_TRUE(runner_.Ran(1, L"start ", images));
-
+  builder_.modeOption = L"zip-only";  // no wrap: nothing is read from the (absent) archive
+  const struct {
+    int (PackageBuilder::*step)();
+    std::wstring directory;
+    const wchar_t* level;
+    const char* closing;
+  } steps[] = {{&PackageBuilder::CompressLayoutDirs, Wide(temp_ / "layout"), L"9", "layout"},
+               {&PackageBuilder::CompressResourceDirs, Wide(res / "images"), L"0", "resource"}};
+  for (const auto& [step, directory, level, closing] : steps) {
+    runner_.commands.clear();
+    EXPECT_EQ(Printed(step, 1), "Compress " + Narrow(directory) + " finished!\nCompress all " +
+                                    closing + " directories finished!\n");
+    ASSERT_EQ(runner_.commands.size(), 2u);
+    EXPECT_TRUE(runner_.Ran(
+        0, L"run ",
+        L"  a -tzip " + directory + L".zip " + directory + kSep + L"* -r -mx=" + level));
+    EXPECT_TRUE(runner_.Ran(1, L"start ", directory));
+    EXPECT_EQ(runner_.commands[1].find(directory + kSep), std::wstring::npos);
+  }
   // A resource directory that is gone by its turn stops the step without a line.
   builder_.resourceDirs = {Wide(temp_ / "gone")};
   EXPECT_EQ(Printed(&PackageBuilder::CompressResourceDirs, 0), "");
