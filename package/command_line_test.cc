@@ -3,71 +3,49 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 #include "package/command_templates.h"
 #include "platform/path.h"
 
 namespace uippack {
 namespace {
 
-std::wstring Quote(std::wstring_view path, bool archiver = false) {
-  std::wstring quoted;
-  return QuotePathForCommandLine(path, archiver, &quoted) ? quoted : L"<refused>";
-}
-
 TEST(QuotePath, PlainPathsStayOthersAreQuotedAndArchiverWildcardsRefused) {
-  const std::wstring sep(1, platform::kPathSeparator);
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"/out/pkg/layout.zip", L"/out/pkg/layout.zip"},
-      {L"/out/a&b;c$(d)'e f", L"\"/out/a&b;c$(d)'e f\""},
-      {L"C:\\o\\c,d=e", L"\"C:\\o\\c,d=e\""},  // cmd.exe splits at , ; =
-      {L"/o/a\"b", L"\"/o/a\\\"b\""},
-      {L"C:\\my out\\", L"\"C:\\my out\\\\\""},  // the closing quote stays a quote
-      {L"/o/a*b", L"/o/a*b"},                    // rm takes it literally
+  const std::wstring all = std::wstring(1, platform::kPathSeparator) + L"*";  // as 7-Zip reads it
+  const std::tuple<std::wstring, bool, std::wstring> cases[] = {
+      {L"/out/pkg/layout.zip", false, L"/out/pkg/layout.zip"},
+      {L"/out/a&b;c$(d)'e f", false, L"\"/out/a&b;c$(d)'e f\""},
+      {L"C:\\o\\c,d=e", false, L"\"C:\\o\\c,d=e\""},  // cmd.exe splits at , ; =
+      {L"/o/a\"b", false, L"\"/o/a\\\"b\""},
+      {L"C:\\my out\\", false, L"\"C:\\my out\\\\\""},  // the closing quote stays a quote
+      {L"/o/a*b", false, L"/o/a*b"},                    // rm takes it literally
+      {L"/o/layout" + all, true, L"/o/layout" + all},   // only the pattern's own final * is one
+      {L"/o/a*b" + all, true, L"<refused>"},
+      {L"/o/a?b.zip", true, L"<refused>"},
   };
-  for (const auto& [path, quoted] : cases) EXPECT_EQ(Quote(path), quoted) << path;
-  EXPECT_EQ(Quote(L"/o/layout" + sep + L"*", true), L"/o/layout" + sep + L"*");
-  EXPECT_EQ(Quote(L"/o/a*b" + sep + L"*", true), L"<refused>");
-  EXPECT_EQ(Quote(L"/o/a?b.zip", true), L"<refused>");
+  for (const auto& [path, archiver, quoted] : cases) {
+    std::wstring out;
+    EXPECT_EQ(QuotePathForCommandLine(path, archiver, &out) ? out : L"<refused>", quoted) << path;
+  }
 }
 
-TEST(CommandBuffer, OnlyPercentSTakesAnArgument) {
-  EXPECT_EQ(CommandBuffer(L"rd /s /q %s %d%", {PathArgument(L"/a")}).text(), L"rd /s /q /a %d%");
-}
-
-TEST(CommandBuffer, FormatsTemplatesWithAbsolutePaths) {
-  const CommandBuffer command(templates::kArchiveLayout,
-                              {ToolDirectoryArgument(L"/opt/my tools"),
-                               ArchiverPathArgument(platform::AbsolutePath(L"out/layout.zip")),
-                               ArchiverPathArgument(L"out/layout/*")});
-  ASSERT_TRUE(command.startable());
-  const std::wstring absolute = platform::AbsolutePath(L"out/layout");
-  EXPECT_NE(command.text().find(L"\"  a -tzip "), std::wstring::npos);
-  EXPECT_NE(command.text().find(absolute + L".zip"), std::wstring::npos);
-  EXPECT_NE(command.text().find(absolute + L"/*"), std::wstring::npos);
-}
-
-TEST(CommandBuffer, TooLongOrWithoutToolDirectoryIsNotStartable) {
-  const std::wstring longPath = L"/" + std::wstring(600, L'a');
-  const CommandBuffer tooLong(templates::kRemoveDirectory, {PathArgument(longPath)});
-  EXPECT_FALSE(tooLong.startable());
-  EXPECT_NE(tooLong.text().find(longPath), std::wstring::npos);  // still shown whole
-
-  const CommandBuffer copyFits(L"cmd.exe /c xcopy /e /s /k /y %s %s",
-                               {PathArgument(longPath), PathArgument(L"/d")},
-                               CommandBuffer::kCopyCapacity);
-  EXPECT_TRUE(copyFits.startable());
-
-  // Exactly at the limit: 511 characters fit in 512, 512 do not.
-  const std::wstring prefix(
-      templates::kRemoveDirectory.substr(0, templates::kRemoveDirectory.size() - 2));
-  const std::wstring fits = L"/" + std::wstring(511 - prefix.size() - 1, L'b');
-  EXPECT_TRUE(CommandBuffer(templates::kRemoveDirectory, {PathArgument(fits)}).startable());
-  EXPECT_FALSE(CommandBuffer(templates::kRemoveDirectory, {PathArgument(fits + L"b")}).startable());
-
-  EXPECT_FALSE(
-      CommandBuffer(templates::kCompile,
-                    {ToolDirectoryArgument(L""), PathArgument(L"/a.lua"), PathArgument(L"/a.lua")})
-          .startable());
+TEST(CommandBuffer, OnlyPercentSTakesAnArgumentAndOnlyWhatFitsIsStartable) {
+  // 511 characters fit in a buffer of 512, the terminating zero included; 512 do not.
+  const std::wstring_view rd = templates::kRemoveDirectory;
+  const std::wstring fits = L"/" + std::wstring(512 - rd.size(), L'b');
+  const std::wstring over = fits + L"b";
+  const std::pair<CommandBuffer, bool> cases[] = {
+      {CommandBuffer(L"rd /s /q %s %d%", {PathArgument(L"/a")}), true},
+      {CommandBuffer(rd, {PathArgument(fits)}), true},
+      {CommandBuffer(rd, {PathArgument(over)}), false},
+      {CommandBuffer(rd, {PathArgument(over)}, CommandBuffer::kCopyCapacity), true},
+      {CommandBuffer(templates::kCompile, {ToolDirectoryArgument(L"")}), false},  // "/luac"
+  };
+  for (const auto& [command, startable] : cases) EXPECT_EQ(command.startable(), startable);
+  EXPECT_EQ(cases[0].first.text(), L"rd /s /q /a %d%");
+  EXPECT_NE(cases[2].first.text().find(over), std::wstring::npos);  // still shown whole
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
+#include <string>
+#include <vector>
 
 #include "package/package_builder.h"
 #include "platform/path.h"
@@ -16,9 +17,8 @@ namespace uippack {
 namespace {
 
 namespace fs = testing::fs;
-using testing::MakeDirs;
+using platform::ChildPath;
 using testing::TempDir;
-using testing::WriteFile;
 
 std::wstring Wide(const fs::path& path) { return platform::NarrowToWide(path.string()); }
 
@@ -27,125 +27,87 @@ PathList Sorted(PathList list) {
   return list;
 }
 
-TEST(TreeDiscovery, PackSourceNeedsAllFourEntriesOfTheRightKindAndCase) {
-  const auto makePackage = [](const fs::path& dir) {
-    MakeDirs(dir / "layout");
-    MakeDirs(dir / "res");
-    WriteFile(dir / "nametable.cfg", "n");
-    WriteFile(dir / "package.cfg", "p");
-  };
-  const std::pair<const char*, std::function<void(const fs::path&)>> cases[] = {
-      {"complete", [](const fs::path&) {}},
-      {"no layout", [](const fs::path& d) { fs::remove_all(d / "layout"); }},
-      {"no res", [](const fs::path& d) { fs::remove_all(d / "res"); }},
-      {"no nametable.cfg", [](const fs::path& d) { fs::remove(d / "nametable.cfg"); }},
-      {"no package.cfg", [](const fs::path& d) { fs::remove(d / "package.cfg"); }},
-      {"layout a file",
-       [](const fs::path& d) {
-         fs::remove_all(d / "layout");
-         WriteFile(d / "layout", "");
-       }},
-      {"package.cfg a directory",
-       [](const fs::path& d) {
-         fs::remove(d / "package.cfg");
-         MakeDirs(d / "package.cfg");
-       }},
-      {"Layout", [](const fs::path& d) { fs::rename(d / "layout", d / "Layout"); }},
-  };
-  PackageBuilder builder;
-  for (const auto& [what, change] : cases) {
-    TempDir dir;
-    makePackage(dir.path());
-    change(dir.path());
-    EXPECT_EQ(builder.CheckPackSource(Wide(dir.path())), std::string(what) == "complete") << what;
+// Makes each entry below root: a directory when its name ends in "/", else a file.
+void Make(const fs::path& root, const std::vector<std::string>& entries) {
+  for (const auto& entry : entries) {
+    entry.back() == '/' ? testing::MakeDirs(root / entry) : testing::WriteFile(root / entry, "x");
   }
-  TempDir nested;  // all four one level down do not count
-  makePackage(nested / "inner");
-  WriteFile(nested / "file", "x");
-  for (const auto& path : {nested.path(), nested / "missing", nested / "file"}) {
+}
+
+TEST(TreeDiscovery, PackSourceNeedsAllFourEntriesOfTheRightKindAndCase) {
+  const std::vector<std::string> package = {"layout/", "res/", "nametable.cfg", "package.cfg"};
+  // Each case swaps one entry of a complete package for another, or ("") leaves it out.
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"layout/", "layout"}, {"package.cfg", "package.cfg/"}, {"layout/", "Layout/"}};
+  for (const auto& entry : package) cases.emplace_back(entry, "");
+  PackageBuilder builder;
+  for (const auto& [out, in] : cases) {
+    TempDir dir;
+    std::vector<std::string> entries = package;
+    std::replace(entries.begin(), entries.end(), out, in);
+    std::erase(entries, "");
+    Make(dir.path(), entries);
+    EXPECT_EQ(builder.CheckPackSource(Wide(dir.path())), 0) << out << " -> " << in;
+  }
+  TempDir nested;
+  Make(nested / "inner", package);
+  EXPECT_EQ(builder.CheckPackSource(Wide(nested / "inner")), 1);
+  // Neither test takes all four one level down, nothing, or a file.
+  for (const auto& path : {nested.path(), nested / "missing", nested / "inner/package.cfg"}) {
     EXPECT_EQ(builder.CheckPackSource(Wide(path)), 0) << path;
     EXPECT_EQ(builder.CheckUnpackSource(Wide(path)), 0) << path;
   }
 }
 
-TEST(TreeDiscovery, UnpackSourceSearchesDeepButNotHiddenDirectories) {
+TEST(TreeDiscovery, PackWalkFindsLayoutResAndRegularScriptsOutsideHiddenDirectories) {
   TempDir temp;
-  WriteFile(temp / "a/.backup/layout.uip", "x");
-  MakeDirs(temp / "b/layout.uip");  // a directory of that name is searched, not found
-  WriteFile(temp / "res/a.zip", "z");
-  PackageBuilder builder;
-  EXPECT_EQ(builder.CheckUnpackSource(Wide(temp.path())), 0);
-  EXPECT_EQ(builder.CollectUnpackItems(Wide(temp.path())), 1);  // archives alone suffice here
-  WriteFile(temp / "1/2/3/4/5/layout.uip", "x");
-  EXPECT_EQ(builder.CheckUnpackSource(Wide(temp.path())), 1);
-}
-
-TEST(TreeDiscovery, CollectPackItemsFindsLayoutResAndRegularScriptsOutsideHiddenDirectories) {
-  TempDir temp;
-  const auto root = temp / "out";
-  MakeDirs(root / "a/layout/x/layout");
-  MakeDirs(root / "a/res/images");
-  MakeDirs(root / "a/layout/res");
-  MakeDirs(root / "scripts.lua");
-  MakeDirs(root / ".svn/layout");
-  WriteFile(root / ".svn/hidden.lua", "");
-  WriteFile(root / "a/layout/main.lua", "print(1)");
-  WriteFile(root / "a/MAIN.LUA", "");
-  WriteFile(root / "a/x.lua.bak", "");
-  const std::string rawName("la\xff\xfeyer", 7);  // not UTF-8: found, and found again
-  WriteFile(root / "a/res" / rawName / "y.lua", "");
+  const std::string raw("la\xff\xfeyer", 7);  // not UTF-8: found, and found again
+  Make(temp / "out", {"a/layout/x/layout/", "a/res/images/", "a/layout/res/", "scripts.lua/",
+                      ".svn/layout/", ".svn/hidden.lua", "a/layout/main.lua", "a/MAIN.LUA",
+                      "a/x.lua.bak", "a/res/" + raw + "/y.lua"});
   // Links and FIFOs are never handed to the compiler, nor are linked directories entered.
-  fs::create_symlink(root / "a/layout/main.lua", root / "a/link.lua");
-  fs::create_directory_symlink(root / "a", root / "a/loop");
-  ASSERT_EQ(mkfifo((root / "a/fifo.lua").c_str(), 0644), 0);
+  fs::create_symlink(temp / "out/a/layout/main.lua", temp / "out/a/link.lua");
+  fs::create_directory_symlink(temp / "out/a", temp / "out/a/loop");
+  ASSERT_EQ(mkfifo((temp / "out/a/fifo.lua").c_str(), 0644), 0);
 
-  const std::wstring rootPath = Wide(root) + platform::kPathSeparator;  // kept as given
+  PackageBuilder none;  // without a script, or a directory, the walk finds nothing
+  EXPECT_EQ(none.CollectPackItems(Wide(temp / "out/a/layout/x")), 0);
+  EXPECT_EQ(none.CollectPackItems(Wide(temp / "missing")), 0);
+
+  const std::wstring root = Wide(temp / "out") + platform::kPathSeparator;  // kept as given
   PackageBuilder builder;
-  ASSERT_EQ(builder.CollectPackItems(rootPath), 1);
-  const std::wstring a = rootPath + platform::kPathSeparator + L"a";
-  const auto child = [](const std::wstring& dir, const wchar_t* name) {
-    return platform::ChildPath(dir, name);
-  };
-  EXPECT_EQ(builder.layoutDirs,
-            (PathList{child(a, L"layout"), child(child(child(a, L"layout"), L"x"), L"layout")}));
+  ASSERT_EQ(builder.CollectPackItems(root), 1);
+  const std::wstring a = ChildPath(root, L"a"), layout = ChildPath(a, L"layout");
+  EXPECT_EQ(builder.layoutDirs, (PathList{layout, ChildPath(ChildPath(layout, L"x"), L"layout")}));
   EXPECT_EQ(Sorted(builder.resourceDirs),
-            Sorted({child(a, L"res"), child(child(a, L"layout"), L"res")}));
-  EXPECT_EQ(
-      Sorted(builder.scriptFiles),
-      Sorted({child(child(a, L"layout"), L"main.lua"),
-              child(child(child(a, L"res"), platform::NarrowToWide(rawName).c_str()), L"y.lua")}));
+            Sorted({ChildPath(a, L"res"), ChildPath(layout, L"res")}));
+  const std::wstring rawScript = ChildPath(ChildPath(a, L"res"), platform::NarrowToWide(raw));
+  EXPECT_EQ(Sorted(builder.scriptFiles),
+            Sorted({ChildPath(layout, L"main.lua"), ChildPath(rawScript, L"y.lua")}));
   for (const auto& script : builder.scriptFiles)
     EXPECT_TRUE(fs::exists(platform::WideToNarrow(script)));
-  EXPECT_TRUE(builder.zipFiles.empty());
 }
 
-TEST(TreeDiscovery, WithoutScriptsThePackWalkFindsNothing) {
+TEST(TreeDiscovery, UnpackWalksFindContainersAndArchivesByExactNameOutsideHiddenDirectories) {
   TempDir temp;
-  MakeDirs(temp / "layout");
-  PackageBuilder builder;
-  EXPECT_EQ(builder.CollectPackItems(Wide(temp.path())), 0);
-  EXPECT_EQ(builder.layoutDirs.size(), 1u);  // still collected
-  EXPECT_EQ(builder.CollectPackItems(Wide(temp / "missing")), 0);
-}
-
-TEST(TreeDiscovery, CollectUnpackItemsFindsContainersAndArchivesByExactName) {
-  TempDir temp;
-  WriteFile(temp / "pkg/layout.uip", "c");
-  WriteFile(temp / "pkg/layout.zip", "z");
-  WriteFile(temp / "pkg/res/images.zip", "z");
-  WriteFile(temp / "pkg/res/A.ZIP", "z");
-  WriteFile(temp / "pkg/menu.uip", "c");
-  WriteFile(temp / "pkg/.old/layout.uip", "c");
+  // Neither a hidden directory's container nor a directory of that name counts; archives alone
+  // leave the source untaken but are worth a walk.
+  Make(temp.path(), {"pkg/.old/layout.uip", "pkg/b/layout.uip/", "pkg/layout.zip",
+                     "pkg/res/images.zip", "pkg/res/A.ZIP", "pkg/menu.uip"});
   fs::create_symlink(temp / "pkg/layout.zip", temp / "pkg/res/link.zip");
   ASSERT_EQ(mkfifo((temp / "pkg/res/fifo.zip").c_str(), 0644), 0);
   const std::wstring pkg = Wide(temp / "pkg");
   PackageBuilder builder;
+  EXPECT_EQ(builder.CheckUnpackSource(Wide(temp.path())), 0);
   ASSERT_EQ(builder.CollectUnpackItems(Wide(temp.path())), 1);
-  EXPECT_EQ(builder.containerFiles, PathList{platform::ChildPath(pkg, L"layout.uip")});
-  EXPECT_EQ(Sorted(builder.zipFiles),
-            Sorted({platform::ChildPath(pkg, L"layout.zip"),
-                    platform::ChildPath(platform::ChildPath(pkg, L"res"), L"images.zip")}));
-  EXPECT_TRUE(builder.scriptFiles.empty());
+  EXPECT_EQ(Sorted(builder.zipFiles), Sorted({ChildPath(pkg, L"layout.zip"),
+                                              ChildPath(ChildPath(pkg, L"res"), L"images.zip")}));
+  EXPECT_TRUE(builder.containerFiles.empty());
+
+  Make(temp.path(), {"pkg/1/2/3/4/layout.uip"});  // searched deep
+  EXPECT_EQ(builder.CheckUnpackSource(Wide(temp.path())), 1);
+  builder.CollectUnpackItems(Wide(temp.path()));
+  EXPECT_EQ(builder.containerFiles, PathList{Wide(temp / "pkg/1/2/3/4/layout.uip")});
 }
 
 }  // namespace
