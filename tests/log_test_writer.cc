@@ -1,6 +1,6 @@
 // Test helper: log_test_writer <app-data folder> <temp folder> <count> writes count records
 // through LogWrite with the log's folders pointed at the given ones. An app-data folder of "-"
-// cannot be had; a temp folder of "-" is the system's ($TMPDIR).
+// cannot be had.
 #include <cstdlib>
 #include <string>
 
@@ -13,24 +13,21 @@ int main(int argc, char** argv) {
   if (argc != 4) return 2;
   const std::string appData = argv[1];
   const std::wstring temp = NarrowToWide(argv[2]);
-  const int count = std::atoi(argv[3]);
-
   auto environment = uippack::logging::SystemLogEnvironment();
   environment.commonAppDataFolder = [appData](std::wstring* folder) {
-    if (appData == "-") return false;
     *folder = NarrowToWide(appData);
+    return appData != "-";
+  };
+  environment.tempFolder = [temp](std::wstring* folder) {
+    *folder = temp;
     return true;
   };
-  if (temp != L"-") {
-    environment.tempFolder = [temp](std::wstring* folder) {
-      *folder = temp;
-      return true;
-    };
-  }
   uippack::logging::SetLogEnvironment(environment);
 
   // Long enough that a torn or interleaved write would show.
   const std::wstring payload(200, L'=');
-  for (int i = 0; i < count; ++i) uippack::LogWrite(L"record %d %s end", i, payload.c_str());
+  for (int i = 0, count = std::atoi(argv[3]); i < count; ++i) {
+    uippack::LogWrite(L"record %d %s end", i, payload.c_str());
+  }
   return 0;
 }
