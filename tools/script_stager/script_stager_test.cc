@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <utility>
-
 #include "tests/test_support.h"
 
 namespace uippack::script_stager {
@@ -24,12 +21,10 @@ std::string Staged(const std::string& script) {
 TEST(ScriptStagerTest, KeepsLineNumbersAndEveryOtherByte) {
   const std::string bom = "\xEF\xBB\xBF", other = "--#### x\n-- #if X\ns = '\xE4\xFF\\0'\n#!odd";
   const std::string bytecode("\x1BLua\x54\x00\n--#endif\n--#if\n", 22);  // with its NUL
-  const std::pair<std::string, std::string> cases[] = {
-      {"--#if A\nb\n--#else\nc\n--#endif", "\nb\n\n\n"},
+  const std::string cases[][2] = {
       {"--#if B\n--#if A\nx\n--#endif\n--#else\nz\n--#endif", "\n\n\n\n\nz\n"},  // nested
       {"--#if B\r\nx\ry\n\rz\n--#endif\r\n\nkeep\r\n", "\r\n\r\n\r\n\r\n\nkeep\r\n"},
-      {bom + "  --#if B -- note\nx\n\t--#endif", bom + "\n\n"},
-      {other, other},
+      {bom + "  --#if B -- note\nx\n\t--#endif\n" + other, bom + "\n\n\n" + other},
       {bytecode, bytecode},
       {"a\r\nb\rc\n\rd\n\ne\n--#endif\n", "!7: --#endif without --#if"},
       {"--#else\n", "!1: --#else without --#if"},
@@ -39,46 +34,37 @@ TEST(ScriptStagerTest, KeepsLineNumbersAndEveryOtherByte) {
       {"--#if !A\n--#endif\n", "!1: invalid name \"!A\" in --#if (use A-Z a-z 0-9 _)"},
       {"--#if A B\n--#endif\n", "!1: unexpected text after --#if A"},
       {"--#if A\n--#elif B\n--#endif\n", "!2: unknown directive --#elif"},
-      {"--#if A\n--#endif A\n", "!2: unexpected text after --#endif"},
-  };
+      {"--#if A\n--#endif A\n", "!2: unexpected text after --#endif"}};
   for (const auto& [script, expected] : cases) EXPECT_EQ(Staged(script), expected) << script;
 }
 
 // In place, with the configuration from the working directory (a BOM, CR LF, comments, blanks
-// and a value are fine) or none; an error exits with 1 and leaves OUT as it was; a bad command
-// line exits with 2. No temporary file is left.
+// and a value are fine) or none; an error, a full disk included, exits with 1 and leaves OUT as
+// it was; a bad command line exits with 2. No temporary file is left.
 TEST(ScriptStagerTest, TheToolAsUippackRunsIt) {
-  testing::TempDir dir;
-  // The exit status and what the tool wrote to standard error.
-  const std::string tool = (testing::BinDir() / "ScriptStager").string();
-  const auto stager = [&](const std::string& line) {
-    const auto run = testing::RunProcess({"/bin/sh", "-c", "\"$0\" " + line, tool}, dir.path());
+  using namespace testing;
+  TempDir dir;
+  // The exit status and what the tool wrote to standard error. Files stop at 512 bytes (ulimit
+  // -f 1): a longer output meets a full disk.
+  const auto stager = [&, tool = (BinDir() / "ScriptStager").string()](const std::string& line) {
+    const auto run = RunProcess(
+        {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" " + line, tool}, dir.path());
     return std::to_string(run.exitStatus) + " " + run.err;
   };
-  testing::WriteFile(dir / "a.lua", "--#if DEBUG\r\n1\r\n--#else\r\n2\r\n--#endif\r\n");
-  EXPECT_EQ(stager("-i a.lua -o out.lua -c PreCompile.txt"), "0 ");
-  EXPECT_EQ(testing::ReadFile(dir / "out.lua"), "\r\n\r\n\r\n2\r\n\r\n");
-  testing::WriteFile(dir / "PreCompile.txt", "\xEF\xBB\xBF# X\r\n\r\n  DEBUG = 0 \r\n");
+  WriteFile(dir / "a.lua", "--#if DEBUG\r\n1\r\n--#else\r\n2\r\n--#endif\r\n");
+  EXPECT_EQ(stager("-i a.lua -o o.lua -c PreCompile.txt"), "0 ");  // o.lua: checked below
+  WriteFile(dir / "PreCompile.txt", "\xEF\xBB\xBF# X\r\n\r\n  DEBUG = 0 \r\n");
   EXPECT_EQ(stager("-i a.lua -o a.lua -c PreCompile.txt"), "0 ");
-  EXPECT_EQ(testing::ReadFile(dir / "a.lua"), "\r\n1\r\n\r\n\r\n\r\n");
+  EXPECT_EQ(ReadFile(dir / "a.lua"), "\r\n1\r\n\r\n\r\n\r\n");
 
-  testing::WriteFile(dir / "bad.lua", "x\n--#endif\n");
-  EXPECT_EQ(stager("-i bad.lua -o out.lua -c PreCompile.txt"),
-            "1 ScriptStager: bad.lua:2: --#endif without --#if\n");
-  testing::WriteFile(dir / "PreCompile.txt", "ok\nDEBUG # on\n");
-  EXPECT_TRUE(stager("-i a.lua -o out.lua -c PreCompile.txt")
-                  .starts_with("1 ScriptStager: PreCompile.txt:2: invalid name \"DEBUG # on\""));
-  EXPECT_EQ(testing::ReadFile(dir / "out.lua"), "\r\n\r\n\r\n2\r\n\r\n");
-  EXPECT_EQ(testing::TreeListing(dir.path()).size(), 4u);  // no temporary, no new file
-
-  // A disk that fills up while the output is written: OUT stays as it was, never cut short.
-  testing::WriteFile(dir / "big.lua", std::string(2000, 'x') + "\n");
-  const auto full = testing::RunProcess(
-      {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" -i big.lua -o out.lua -c none",
-       tool},
-      dir.path());
-  EXPECT_EQ(full.exitStatus, 1) << full.err;
-  EXPECT_EQ(testing::ReadFile(dir / "out.lua"), "\r\n\r\n\r\n2\r\n\r\n");
+  WriteFile(dir / "b", "x\n--#endif\n");
+  EXPECT_EQ(stager("-i b -o o.lua -c none"), "1 ScriptStager: b:2: --#endif without --#if\n");
+  WriteFile(dir / "big.lua", std::string(2000, 'x') + "\n");
+  EXPECT_TRUE(stager("-i big.lua -o o.lua -c none").starts_with("1 "));
+  WriteFile(dir / "c", "ok\nD #\n");  // the configuration is read first
+  EXPECT_TRUE(stager("-i b -o o.lua -c c").starts_with("1 ScriptStager: c:2: invalid name \"D #"));
+  EXPECT_EQ(ReadFile(dir / "o.lua"), "\r\n\r\n\r\n2\r\n\r\n");
+  EXPECT_EQ(TreeListing(dir.path()).size(), 6u);  // no temporary, no new file
 
   for (const char* line : {"-i a -o a", "-i a -o a -c", "-i a -i a -o a -c c", "-i a -c c -x y"})
     EXPECT_TRUE(stager(line).starts_with("2 ScriptStager: ")) << line;
