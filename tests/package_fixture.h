@@ -1,5 +1,5 @@
 // What the end-to-end tests share: the build they run, the package they pack, and the ways they
-// judge the outcome from outside (the console, the real 7-Zip, the files themselves).
+// judge the outcome from outside (the console and the files themselves).
 #pragma once
 
 #include <string>
@@ -41,16 +41,9 @@ void MakePackage(const fs::path& root);
 // Waits until no process names root in its command line: the removals and deletions a run
 // starts are detached and may outlive it.
 bool WaitForRemovals(const fs::path& root);
-inline bool WaitForDeletions(const fs::path& root) { return WaitForRemovals(root); }
-
-// The entries of a zip as 7-Zip lists them: "path method" for files, "path/" for directories.
-std::vector<std::string> ZipEntries(const fs::path& zip);
 
 // Every entry below root but the excluded top-level names, with type, size, mode and time of
 // change, sorted: whatever a run wrote there shows. Also lists trees deeper than PATH_MAX.
 std::vector<std::string> Listing(const fs::path& root, const std::vector<std::string>& excluded);
-
-// True when the file is Lua 5.4 bytecode.
-bool IsLua54Bytecode(const fs::path& file);
 
 }  // namespace uippack::testing

@@ -4,7 +4,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -80,23 +79,16 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& w
     posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
   }
 
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-  for (const auto& extra : extraEnv) {
-    const auto name = extra.substr(0, extra.find('=') + 1);
-    std::erase_if(env, [&](const std::string& v) { return v.rfind(name, 0) == 0; });
-    env.push_back(extra);
-  }
-  std::vector<char*> envp;
-  for (auto& v : env) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = argv;
+  // env(1) adds the variables, or replaces those already set.
+  std::vector<std::string> args = {"/usr/bin/env"};
+  args.insert(args.end(), extraEnv.begin(), extraEnv.end());
+  args.insert(args.end(), argv.begin(), argv.end());
   std::vector<char*> argp;
   for (auto& a : args) argp.push_back(a.data());
   argp.push_back(nullptr);
 
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+  const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
   while (rc == 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -125,10 +117,8 @@ std::vector<std::string> TreeListing(const fs::path& root) {
       lines.push_back("d " + relative);
     } else if (entry.is_regular_file()) {
       const std::string content = ReadFile(entry.path());
-      const auto crc = crc32(0L, reinterpret_cast<const Bytef*>(content.data()),
-                             static_cast<uInt>(content.size()));
       lines.push_back("f " + relative + " " + std::to_string(content.size()) + " " +
-                      std::to_string(crc));
+                      std::to_string(std::hash<std::string>{}(content)));
     }
   }
   std::sort(lines.begin(), lines.end());
@@ -143,15 +133,6 @@ bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
-}
-
-bool WaitUntilGone(const fs::path& path, double timeoutSeconds) {
-  return WaitUntil(
-      [&] {
-        std::error_code ignored;
-        return !fs::exists(fs::symlink_status(path, ignored));
-      },
-      timeoutSeconds);
 }
 
 }  // namespace uippack::testing

@@ -46,12 +46,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
 fs::path BinDir();
 
 // Every regular file and directory below root, as "d relative/path" and
-// "f relative/path <size> <crc32>" lines, sorted: a cheap fingerprint of a whole tree.
+// "f relative/path <size> <hash>" lines, sorted: a cheap fingerprint of a whole tree.
 std::vector<std::string> TreeListing(const fs::path& root);
 
 // Polls until done() holds, for timeoutSeconds at most; false when it never did.
 bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds = 30.0);
-// Waits for the path to vanish (removals run detached); true when gone.
-bool WaitUntilGone(const fs::path& path, double timeoutSeconds = 20.0);
 
 }  // namespace uippack::testing
