@@ -9,4 +9,4 @@ cmake --preset default
 cmake --build --preset default
 ctest --preset default
 # The Windows build under Wine, with Wine's cmd.exe and the real 7-Zip for Windows.
-tests/wine/run.sh
+scripts/wine-test.sh

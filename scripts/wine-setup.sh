@@ -8,7 +8,7 @@
 # sudo). A second run only checks what is there. Nothing here is committed.
 set -euo pipefail
 
-root="$(cd "$(dirname "$0")/../.." && pwd)"
+root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(mkdir -p "${1:-$root/build/win64}" && cd "${1:-$root/build/win64}" && pwd)"
 work="$build/wine"
 mkdir -p "$work" "$build/bin"
