@@ -1,5 +1,7 @@
 #include "tests/package_fixture.h"
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -82,14 +84,16 @@ void MakePackage(const fs::path& root) {
 namespace {
 
 bool NamedByAProcess(const std::string& text) {
-  std::error_code error;
-  for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
-    // A process that ends meanwhile reads as empty, which is no error here.
-    std::ifstream cmdline(it->path() / "cmdline", std::ios::binary);
-    const std::string line{std::istreambuf_iterator<char>(cmdline), {}};
-    if (line.find(text) != std::string::npos) return true;
+  // readdir, unlike a directory_iterator, goes on past a process that ends while it is listed.
+  DIR* proc = opendir("/proc");
+  bool named = false;
+  for (const dirent* entry; !named && proc != nullptr && (entry = readdir(proc)) != nullptr;) {
+    std::ifstream cmdline("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
+    named =
+        std::string(std::istreambuf_iterator<char>(cmdline), {}).find(text) != std::string::npos;
   }
-  return false;
+  if (proc != nullptr) closedir(proc);
+  return named;
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,12 +72,24 @@ TEST(Processes, APreparedProcessOutlivesSigpipeAndSigxfsz) {
   EXPECT_EQ(status, 0);
 }
 
+// Whether every child of this process has ended: a zombie has, one just started or still
+// running has not.
+bool AllChildrenEnded() {
+  std::ifstream children("/proc/self/task/" + std::to_string(getpid()) + "/children");
+  for (pid_t child = 0; children >> child;) {
+    std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+    const std::string fields{std::istreambuf_iterator<char>(stat), {}};
+    if (fields.substr(fields.rfind(')') + 1, 3) != " Z ") return false;
+  }
+  return true;
+}
+
 // Each start reaps the detached children that have ended, so at most the last one is left.
 TEST(Processes, DetachedStartsDoNotPileUpAsZombies) {
   testing::TempDir temp;
-  const auto made = [&](int i) { return temp / std::to_string(i); };
-  for (int i = 0; i < 50; ++i) StartProcessDetached("mkdir " + made(i).string());
-  for (int i = 0; i < 50; ++i) ASSERT_TRUE(testing::WaitUntil([&] { return exists(made(i)); }));
+  for (int i = 0; i < 50; ++i) StartProcessDetached("mkdir " + (temp / std::to_string(i)).string());
+  ASSERT_TRUE(testing::WaitUntil(AllChildrenEnded));
+  EXPECT_EQ(std::distance(testing::fs::directory_iterator(temp.path()), {}), 50);
   StartProcessDetached("true");
   int zombies = 0;
   while (waitpid(-1, nullptr, WNOHANG) > 0) ++zombies;
