@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <ctime>
 #include <future>
+#include <iomanip>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -270,11 +272,8 @@ TEST(Names, WindowsConsoleShowsNamesTheAnsiCodePageLacks) {
   EXPECT_TRUE(WaitForRemovals(s.work));
   const std::string shown =
       std::regex_replace(result.out, std::regex("\x1b\\[[0-9;?]*[A-Za-z]|\r"), "");
-  for (const std::string& line :
-       Lines{"Compress out\\res\\" + pictures + " finished!\n",
-             "\nCompress all resource directories finished!\nPack all uip files ok!\n"}) {
-    EXPECT_THAT(shown, HasSubstr(line));
-  }
+  EXPECT_THAT(shown, HasSubstr("Compress out\\res\\" + pictures + " finished!\n"));
+  EXPECT_THAT(shown, HasSubstr("resource directories finished!\nPack all uip files ok!\n"));
   // The directory is archived, but not removed: "??" would be a wildcard.
   EXPECT_TRUE(fs::is_regular_file(s.work / "out/res" / (pictures + ".zip")));
   EXPECT_EQ(ReadFile(s.work / "out/res" / pictures / text), "picture");
@@ -358,23 +357,13 @@ TEST(Faults, TreesDeeperThanThePathLimitEndCleanly) {
   }
 }
 
-TEST(Faults, ConsoleWhoseReaderIsGoneDoesNotStopTheRun) {
-  if (Wine()) GTEST_SKIP() << "SIGPIPE";
-  Scene s;
-  MakePackage(s.work / "pkg");
-  // uippack starts only once writing to the pipe fails.
-  const fs::path wrapper = Wrapper(s, R"({ trap '' PIPE; while echo 2>/dev/null; do :; done
-    trap - PIPE; exec "$uippack" "$@"; } | true)");
-  EXPECT_EQ(s.Run({"-p", "pkg", "out"}, {}, wrapper).exitStatus, 0);
-  s.ExpectPackOf("pkg", "out");
-}
-
 // Scripts that are links (relative, absolute, to a device), FIFOs and a linked resource
 // directory: the copy holds only real directories and regular files. (What unpacking meets in a
 // shipped tree, links and FIFOs named like archives, is left alone by the walks and the
-// extraction, as their own tests show.)
-TEST(Faults, HostileTreesReachNothingOutsideTheDestination) {
-  if (Wine()) GTEST_SKIP() << "links and FIFOs";
+// extraction, as their own tests show.) The console's reader is gone before the run starts: the
+// run goes on all the same.
+TEST(Faults, HostileTreesAndAGoneConsoleReachNothingOutsideTheDestination) {
+  if (Wine()) GTEST_SKIP() << "links, FIFOs and SIGPIPE";
   Scene s;
   const fs::path& w = s.work;
   MakePackage(w / "pkg");
@@ -387,8 +376,10 @@ TEST(Faults, HostileTreesReachNothingOutsideTheDestination) {
   for (const char* fifo : {"pkg/layout/fifo.lua", "pkg/res/images/fifo.png"}) {
     ASSERT_EQ(mkfifo((w / fifo).c_str(), 0644), 0);
   }
-  const ProcessResult result = s.Run({"-p", "pkg", "out"});
-  EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+  const fs::path wrapper = Wrapper(s, R"({ trap '' PIPE; while echo 2>/dev/null; do :; done
+    trap - PIPE; exec "$uippack" "$@"; } | true)");  // starts once writing to the pipe fails
+  const ProcessResult result = s.Run({"-p", "pkg", "out"}, {}, wrapper);
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
   for (const auto& entry : fs::recursive_directory_iterator(w / "out")) {
     const auto type = entry.symlink_status().type();
     EXPECT_TRUE(type == fs::file_type::directory || type == fs::file_type::regular) << entry.path();
@@ -419,10 +410,8 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
                           R"(\]\t\[\d+\]\t\[\d+\]\t\[0x00021078\]\t)"
                           R"(\[Thu May 20 15:07:02 2010\]\t([^\r]*)\r\n)");
   const auto today = [] {
-    char day[16];
     const std::time_t now = std::time(nullptr);
-    std::strftime(day, sizeof day, "%F", std::localtime(&now));
-    return std::string(day);
+    return (std::ostringstream() << std::put_time(std::localtime(&now), "%F")).str();
   };
   const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x8C\x85";
   for (const std::string& empty : Lines{"empty", "e1", "e2", chinese}) MakeDirs(s.work / empty);
