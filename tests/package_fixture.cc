@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -84,13 +83,15 @@ void MakePackage(const fs::path& root) {
 namespace {
 
 bool NamedByAProcess(const std::string& text) {
-  // readdir, unlike a directory_iterator, goes on past a process that ends while it is listed.
+  // readdir goes on past a process that ends while it is listed; a failed read of its command
+  // line, which a stream's own buffer would throw on, marks only the stream that copies it.
   DIR* proc = opendir("/proc");
   bool named = false;
   for (const dirent* entry; !named && proc != nullptr && (entry = readdir(proc)) != nullptr;) {
     std::ifstream cmdline("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
-    named =
-        std::string(std::istreambuf_iterator<char>(cmdline), {}).find(text) != std::string::npos;
+    std::ostringstream line;
+    line << cmdline.rdbuf();
+    named = line.str().find(text) != std::string::npos;
   }
   if (proc != nullptr) closedir(proc);
   return named;
