@@ -1,13 +1,22 @@
-// The tree copy against a hostile source and a destination with traps already in it: the copy
-// must hold only real directories and regular files, end, and write nothing outside itself.
-// A link to a device or a FIFO in the source is left out too, as the end-to-end tests show.
+// The tree copy against a hostile source, a destination with traps already in it, neighbours
+// who could change the destination, and limits a tree can reach: the copy must hold only real
+// directories and regular files that nobody else may write, end, say when it is incomplete, and
+// write nothing outside itself. A link to a device or a FIFO in the source is left out too, as
+// the end-to-end tests show.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "platform/directory.h"
+#include "platform/handle.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 
@@ -16,8 +25,39 @@ namespace {
 
 namespace fs = testing::fs;
 
+constexpr uid_t kOtherUser = 65534;  // nobody
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSpaceMayBeLimited = false;  // the sanitizer reserves far more
+#else
+constexpr bool kAddressSpaceMayBeLimited = true;
+#endif
+
 bool Copy(const fs::path& from, const fs::path& to) {
   return CopyTreeFollowingLinks(NarrowToWide(from.string()), NarrowToWide(to.string()));
+}
+
+// The copy in a child process, under limits the test must not take on itself.
+bool CopyInChild(const fs::path& from, const fs::path& to, const std::function<void()>& limit) {
+  const pid_t child = fork();
+  if (child == 0) {
+    limit();
+    _exit(Copy(from, to) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status)) << "the copy did not end by itself: " << status;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void Limit(int resource, rlim_t value) {
+  const rlimit limit{value, value};
+  setrlimit(resource, &limit);
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat info {};
+  lstat(path.c_str(), &info);
+  return info.st_mode & 07777;
 }
 
 TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestination) {
@@ -35,8 +75,14 @@ TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestinat
   fs::copy(out, want / "layout", fs::copy_options::recursive);
   fs::create_symlink(out / "shared.lua", src / "layout/shared.lua");
   fs::create_symlink("../../out/dir", src / "layout/dir");
-  fs::create_symlink("..", src / "layout/loop");              // a loop
-  fs::create_symlink(dst, src / "into-destination");          // into the copy itself
+  // Loops and what is never entered: a link back up, one above the source, the root, the copy
+  // itself and the kernel's file systems.
+  fs::create_symlink("..", src / "layout/loop");
+  fs::create_symlink(temp.path(), src / "above");
+  fs::create_symlink("/", src / "root");
+  fs::create_symlink("/proc", src / "proc");
+  fs::create_symlink("/sys/kernel", src / "sys");
+  fs::create_symlink(dst, src / "into-destination");
   fs::create_symlink(out / "missing", src / "dangling.lua");  // leads nowhere
   // The destination already holds a link and a hard link where the copy will write.
   fs::create_directories(dst / "layout");
@@ -45,7 +91,7 @@ TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestinat
   fs::create_symlink(out, dst / "res");
   const auto outBefore = testing::TreeListing(out);
 
-  ASSERT_TRUE(Copy(src, dst));
+  ASSERT_TRUE(Copy(src, dst));  // what is left out on purpose does not fail the copy
 
   EXPECT_EQ(testing::TreeListing(dst), testing::TreeListing(want));
   EXPECT_EQ(testing::TreeListing(out), outBefore);
@@ -55,10 +101,119 @@ TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestinat
   EXPECT_TRUE(stat((dst / "res/sparse.bin").c_str(), &sparse) == 0 && sparse.st_blocks < 2048);
   EXPECT_EQ(fs::last_write_time(dst / "layout/main.lua"),
             fs::last_write_time(src / "layout/main.lua"));  // times are kept
-  // Roots that cannot be opened fail before anything is made.
-  EXPECT_FALSE(Copy(temp / "missing", temp / "new") || Copy(src, temp / "no/parent") ||
-               Copy(src, out / "shared.lua"));
-  EXPECT_FALSE(fs::exists(temp / "new") || fs::exists(temp / "no"));
+  // Missing parents are made; roots that cannot be opened fail before anything is made.
+  EXPECT_TRUE(Copy(src / "layout", temp / "no/parent") && fs::exists(temp / "no/parent/main.lua"));
+  EXPECT_FALSE(Copy(temp / "missing", temp / "new") || Copy(src, out / "shared.lua/x"));
+  EXPECT_FALSE(fs::exists(temp / "new"));
+}
+
+// Permission bits come over less the umask and less every write right of others, on directories
+// and files alike, and on the destination and the parents the copy makes.
+TEST(TreeCopy, WhatTheCopyMakesOnlyItsOwnerMayWrite) {
+  testing::TempDir temp;
+  const fs::path src = temp / "src";
+  testing::WriteFile(src / "open/file.lua", "print(1)\n");
+  testing::WriteFile(src / "open/script.sh", "true\n");
+  chmod((src / "open/file.lua").c_str(), 0666);
+  chmod((src / "open/script.sh").c_str(), 04777);
+  chmod((src / "open").c_str(), 0777);
+  chmod(src.c_str(), 0775);
+  const mode_t previous = umask(027);
+  const bool copied = Copy(src, temp / "made/dst");
+  umask(previous);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(ModeOf(temp / "made"), 0750u);
+  EXPECT_EQ(ModeOf(temp / "made/dst"), 0750u);
+  EXPECT_EQ(ModeOf(temp / "made/dst/open"), 0750u);
+  EXPECT_EQ(ModeOf(temp / "made/dst/open/file.lua"), 0640u);
+  EXPECT_EQ(ModeOf(temp / "made/dst/open/script.sh"), 0750u);
+}
+
+// A destination that another user could change is refused before anything is made in it: a
+// directory on its path that others may write to without the sticky bit or that belongs to
+// another user, or, in an existing destination, any directory that is not this user's alone.
+TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
+  struct Row {
+    const char* what;
+    const char* destination;
+    std::function<void(const fs::path& base)> setUp;
+  };
+  const auto mode = [](const char* path, mode_t bits) {
+    return [=](const fs::path& base) {
+      testing::MakeDirs(base / path);
+      chmod((base / path).c_str(), bits);
+    };
+  };
+  const auto owner = [](const char* path) {
+    return [=](const fs::path& base) {
+      testing::MakeDirs(base / path);
+      ASSERT_EQ(chown((base / path).c_str(), kOtherUser, kOtherUser), 0);
+    };
+  };
+  const Row rows[] = {
+      {"existing destination open to all", "dst", mode("dst", 0777)},
+      {"existing destination writable by the group", "dst", mode("dst", 0775)},
+      {"a directory in the destination open to all", "dst", mode("dst/sub/deeper", 0757)},
+      {"a parent open to all, not sticky", "shared/dst", mode("shared", 0777)},
+      {"a grandparent open to all, not sticky, parents missing", "shared/a/b/dst",
+       mode("shared", 0777)},
+      {"existing destination of another user", "dst", owner("dst")},
+      {"a directory of another user in the destination", "dst", owner("dst/sub")},
+      {"a parent of another user", "theirs/dst", owner("theirs")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (std::string(row.what).find("another user") != std::string::npos && geteuid() != 0) {
+      continue;  // only root can hand a directory to another user
+    }
+    testing::TempDir temp;
+    testing::WriteFile(temp / "src/a.lua", "print(1)\n");
+    row.setUp(temp / "base");
+    const auto before = testing::TreeListing(temp / "base");
+    EXPECT_FALSE(Copy(temp / "src", temp / "base" / row.destination));
+    EXPECT_EQ(testing::TreeListing(temp / "base"), before);
+  }
+  // A sticky directory open to all, such as /tmp, is a fine parent.
+  testing::TempDir temp;
+  testing::WriteFile(temp / "src/a.lua", "print(1)\n");
+  testing::MakeDirs(temp / "tmp");
+  chmod((temp / "tmp").c_str(), 01777);
+  EXPECT_TRUE(Copy(temp / "src", temp / "tmp/dst"));
+}
+
+// Whatever the copy could not copy fails it (with its note), and no tree makes it crash, run
+// out of descriptors or grow with the length of its paths: a file it cannot write whole, a
+// descriptor table too small for it, and a tree far deeper than the system's path limit.
+TEST(TreeCopy, FailsWhenIncompleteAndStaysBoundedWhateverTheTree) {
+  testing::TempDir temp;
+  const fs::path src = temp / "src";
+  testing::WriteFile(src / "a/b/c/big.bin", std::string(1 << 20, 'x'));
+  EXPECT_FALSE(CopyInChild(src, temp / "full", [] {
+    signal(SIGXFSZ, SIG_IGN);  // as uippack runs: the write fails instead
+    Limit(RLIMIT_FSIZE, 4096);
+  }));
+  EXPECT_FALSE(CopyInChild(src, temp / "few", [] {
+    for (int fd = 3; fd < 64; ++fd) close(fd);
+    Limit(RLIMIT_NOFILE, 6);
+  }));
+  // 5,000 levels, far past the path limit, made and removed relative to open directories.
+  const fs::path deep = temp / "deep";
+  testing::MakeDirs(deep);
+  {
+    OwnedHandle level(open(deep.c_str(), O_RDONLY | O_DIRECTORY));
+    for (int i = 0; i < 5000 && level.IsOpen(); ++i) {
+      mkdirat(level.Get(), "d", 0755);
+      level = OwnedHandle(openat(level.Get(), "d", O_RDONLY | O_DIRECTORY));
+    }
+    ASSERT_TRUE(level.IsOpen());
+  }
+  EXPECT_FALSE(CopyInChild(deep, temp / "deep-copy", [] {
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    Limit(RLIMIT_NOFILE, 16);
+    if (kAddressSpaceMayBeLimited) Limit(RLIMIT_AS, rlim_t{256} << 20);
+  }));
+  EXPECT_TRUE(fs::exists(temp / "deep-copy/d/d/d"));  // copied as far as paths may go
+  testing::RunProcess({"/bin/rm", "-rf", deep.string(), (temp / "deep-copy").string()});
 }
 
 }  // namespace
