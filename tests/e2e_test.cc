@@ -388,6 +388,45 @@ TEST(Faults, HostileTreesAndAGoneConsoleReachNothingOutsideTheDestination) {
   }
 }
 
+// Another user tries to swap the destination's resource directory for a link to the victim's
+// files each time the archiver starts, with every directory of the package open to all: the copy
+// never hands that openness on, so the swap fails and the pack is whole. A destination someone
+// else made ahead of time, with an archive planted in it, is refused before anything is done.
+TEST(Faults, AnotherUserCanChangeNothingInTheDestination) {
+  if (Wine() || geteuid() != 0) GTEST_SKIP() << "acting as another user takes root";
+  Scene s;
+  const fs::path& w = s.work;
+  fs::permissions(w, fs::perms(0755));
+  MakePackage(w / "pkg");
+  RunProcess({"/bin/chmod", "-R", "a+rwX", (w / "pkg").string()});
+  WriteFile(w / "victim/keep/me.txt", "mine");
+  const fs::path tools = w / "tools";
+  MakeDirs(tools);
+  for (const std::string tool : {"uippack", "ScriptStager", "luac"}) {
+    fs::copy_file(TheTarget().bin / tool, tools / tool);
+  }
+  WriteFile(tools / "7z",
+            "#!/bin/sh\nout='" + (w / "out").string() + "' victim='" + (w / "victim").string() +
+                "'\n" + R"(/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh -c \
+  'mv "$0/res" "$0/res.gone" && ln -s "$1" "$0/res"' "$out" "$victim" 2>/dev/null
+exec ')" + fs::canonical(TheTarget().bin / "7z").string() +
+                "' \"$@\"\n");
+  fs::permissions(tools / "7z", fs::perms(0755));
+  const ProcessResult result = s.Run({"-p", "pkg", "out"}, {}, tools / "uippack");
+  EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+  s.ExpectPackOf("pkg", "out");
+
+  MakeDirs(w / "theirs");
+  WriteFile(w / "theirs/layout.zip", "planted");
+  RunProcess({"/bin/chown", "-R", "65534:65534", (w / "theirs").string()});
+  fs::permissions(w / "theirs", fs::perms(0777));
+  const ProcessResult refused = s.Run({"-p", "pkg", "theirs"});
+  EXPECT_EQ(refused.exitStatus, kFailed);
+  EXPECT_EQ(LastLine(refused), "Pack error,source path = pkg, destination path = theirs");
+  EXPECT_THAT(refused.err, HasSubstr("theirs: refused: "));
+  EXPECT_EQ(ReadFile(w / "theirs/layout.zip"), "planted");
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
