@@ -12,6 +12,7 @@
 
 #include "container/container_format.h"
 #include "platform/file.h"
+#include "platform/log_services.h"
 #include "platform/path.h"
 
 namespace uippack::container {
@@ -85,10 +86,18 @@ bool ReplaceLastSuffix(const std::wstring& path, std::wstring_view suffix,
   return true;
 }
 
-// "dir/.layout.zip.wrapping" for "dir/layout.zip".
-std::wstring SetAsidePath(const std::wstring& zipPath) {
+// Sets the archive aside under a hidden name of this run's own beside it, taken only where
+// nothing stands: a file of the package that happens to bear such a name is never moved over.
+bool SetAside(const std::wstring& zipPath, std::wstring* setAside) {
   const std::wstring_view name = platform::FileNameOf(zipPath);
-  return zipPath.substr(0, zipPath.size() - name.size()) + L"." + std::wstring(name) + L".wrapping";
+  const std::wstring prefix = zipPath.substr(0, zipPath.size() - name.size()) + L"." +
+                              std::wstring(name) + L"." +
+                              std::to_wstring(platform::CurrentProcessId()) + L".";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *setAside = prefix + std::to_wstring(attempt) + L".wrapping";
+    if (platform::MoveFileExclusive(zipPath, *setAside)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -97,12 +106,10 @@ int WrapZipToContainer(const std::wstring& zipPath, std::uint32_t blockFactor,
                        ArchiveAfterWrap archiveAfterWrap) {
   std::wstring containerPath;
   if (!ReplaceLastSuffix(zipPath, L".zip", L".uip", &containerPath)) return 0;
-  ExclusiveFile container = ExclusiveFile::CreateForWriting(containerPath);
-  if (!container.IsOpen()) return 0;
   ExclusiveFile archive = ExclusiveFile::OpenForReading(zipPath);
   std::uint64_t archiveSize = 0;
-  // An archive too long for the header's 32-bit fields is refused before a byte is written:
-  // the container stays empty rather than truncated.
+  // An archive that is missing or too long for the header's 32-bit fields is refused before the
+  // container is touched: an earlier run's container stays as it was.
   if (!archive.IsOpen() || !archive.GetSize(&archiveSize) || archiveSize > kMaxArchiveSize) {
     return 0;
   }
@@ -115,21 +122,24 @@ int WrapZipToContainer(const std::wstring& zipPath, std::uint32_t blockFactor,
   std::uint8_t* payload = image.Data() + kContainerHeaderSize;
   if (!archive.Read(payload, payloadSize)) return 0;
   EncodeContainerImage(image.Data(), payloadSize, blockFactor);
-  archive.Close();  // closed before it may be deleted
+  archive.Close();  // closed before it may be moved
 
-  // A deleted archive is first only set aside under a hidden name beside it and deleted once
-  // the container is whole, so a failed write (a full disk) cannot lose it.
+  // A deleted archive is first only set aside and deleted once the container is whole, so a
+  // failed write (a full disk) cannot lose it; the container is made only after that.
   const bool deleteArchive = archiveAfterWrap == ArchiveAfterWrap::Delete;
-  const std::wstring setAside = SetAsidePath(zipPath);
-  if (deleteArchive && !platform::MoveFileReplacing(zipPath, setAside)) return 0;
-  if (container.Write(image.Data(), image.Size()) && container.Flush()) {
+  std::wstring setAside;
+  if (deleteArchive && !SetAside(zipPath, &setAside)) return 0;
+  ExclusiveFile container = ExclusiveFile::CreateForWriting(containerPath);
+  if (container.IsOpen() && container.Write(image.Data(), image.Size()) && container.Flush()) {
     if (deleteArchive) platform::DeleteFileAt(setAside);
     return 1;
   }
   // Nothing that could pass for a container stays, and the archive is back where it was.
-  container.Close();
-  platform::DeleteFileAt(containerPath);
-  if (deleteArchive) platform::MoveFileReplacing(setAside, zipPath);
+  if (container.IsOpen()) {
+    container.Close();
+    platform::DeleteFileAt(containerPath);
+  }
+  if (deleteArchive) platform::MoveFileExclusive(setAside, zipPath);
   return 0;
 }
 

@@ -12,7 +12,9 @@ enum class ArchiveAfterWrap { Keep, Delete };
 
 // Wraps the archive zipPath (its name ends in ".zip") into the container beside it (".uip" in
 // place of the last ".zip"), keyed with blockFactor (1..15), and keeps or deletes the archive.
-// A container that could not be written whole is removed, and the archive stays.
+// The container is made only once the archive has been read (and, when it is to be deleted,
+// set aside under a name of this run's own); a container that could not be written whole is
+// removed, and the archive stays.
 int WrapZipToContainer(const std::wstring& zipPath, std::uint32_t blockFactor,
                        ArchiveAfterWrap archiveAfterWrap);
 

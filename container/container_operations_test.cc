@@ -72,7 +72,7 @@ TEST_F(ContainerOperations, AbcIsThePublishedFileAndUnwrapsBack) {
 // Names come from the last ".zip" or ".uip", letter case counting. A missing archive, or one of
 // 4 GiB or more (sparse files, refused before a byte is read), leaves an empty container; an
 // invalid, short, empty, missing or 4 GiB container creates no archive.
-TEST_F(ContainerOperations, RefusalsCreateNothingButAnEmptyContainer) {
+TEST_F(ContainerOperations, RefusalsCreateNothingAndKeepAnEarlierContainer) {
   WriteFile(dir / "a.zip.bak", "x");
   ASSERT_EQ(Wrap(dir / "a.zip.bak"), 1);
   fs::rename(dir / "a.uip", dir / "c.uip.old");
@@ -95,14 +95,16 @@ TEST_F(ContainerOperations, RefusalsCreateNothingButAnEmptyContainer) {
   EXPECT_EQ(Unwrap(dir / "missing.uip") + Verify(dir.path()), 0);
   EXPECT_FALSE(fs::exists(dir / "missing.zip"));
 
-  EXPECT_EQ(Wrap(dir / "a.zip"), 0);  // missing: a.uip, flipped, is emptied
-  EXPECT_EQ(fs::file_size(dir / "a.uip"), 0u);
+  WriteFile(dir / "a.uip", good);
+  EXPECT_EQ(Wrap(dir / "a.zip") + WrapDeleting(dir / "a.zip"), 0);  // missing
+  EXPECT_EQ(ReadFile(dir / "a.uip"), good);
   WriteFile(dir / "big.zip", "");
   for (std::uint64_t size : {kMaxArchiveSize + 1, std::uint64_t{1} << 32}) {
     fs::resize_file(dir / "big.zip", size);
     EXPECT_EQ(Wrap(dir / "big.zip"), 0);
-    EXPECT_EQ(fs::file_size(dir / "big.uip"), 0u);
+    EXPECT_FALSE(fs::exists(dir / "big.uip"));
   }
+  WriteFile(dir / "big.uip", "");
   fs::resize_file(dir / "big.uip", std::uint64_t{1} << 32);
   EXPECT_EQ(Unwrap(dir / "big.uip"), 0);
 
@@ -152,8 +154,9 @@ bool SetImmutable(int fd, bool on) {
 }
 
 // An archive the wrap cannot set aside (immutable: root ignores permission bits), a container
-// the file size limit cuts short, and memory that cannot be had: each fails, leaves no
-// container that could pass, and keeps the archive where it was.
+// that cannot be made (a directory stands there) or that the file size limit cuts short, and
+// memory that cannot be had: each fails, leaves no container, and keeps the archive where it
+// was. Files of the package named like a set-aside archive are never taken.
 TEST_F(ContainerOperations, FailuresKeepTheArchive) {
   WriteFile(dir / "a.zip", "archive");
   const int fd = open((dir / "a.zip").c_str(), O_RDONLY | O_CLOEXEC);
@@ -161,9 +164,22 @@ TEST_F(ContainerOperations, FailuresKeepTheArchive) {
     const int result = WrapDeleting(dir / "a.zip");
     SetImmutable(fd, false);
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(fs::file_size(dir / "a.uip"), 0u);
+    EXPECT_FALSE(fs::exists(dir / "a.uip"));
   }
   close(fd);
+  MakeDirs(dir / "a.uip");
+  EXPECT_EQ(WrapDeleting(dir / "a.zip"), 0);
+  EXPECT_EQ(TreeListing(dir.path()).size(), 2u);  // a.zip as it was and the directory a.uip
+  fs::remove(dir / "a.uip");
+  const std::string ours = ".a.zip." + std::to_string(getpid()) + ".0.wrapping";
+  for (const std::string name : {".a.zip.wrapping", ours.c_str()}) WriteFile(dir / name, name);
+  ASSERT_EQ(WrapDeleting(dir / "a.zip"), 1);
+  EXPECT_FALSE(fs::exists(dir / "a.zip"));
+  EXPECT_EQ(ReadFile(dir / ours), ours);
+  EXPECT_EQ(TreeListing(dir.path()).size(), 3u);  // a.uip and the two files of the package
+  fs::remove(dir / "a.uip");
+  fs::remove(dir / ours);
+  fs::remove(dir / ".a.zip.wrapping");
 
   // The file size limit lets the archive be rewritten but not the 104 bytes longer container.
   WriteFile(dir / "a.zip", std::string(10000, 'a'));
@@ -174,7 +190,7 @@ TEST_F(ContainerOperations, FailuresKeepTheArchive) {
 #if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer maps more than the limit allows
   fs::resize_file(dir / "a.zip", 256 << 20);
   EXPECT_EQ(InChild(RLIMIT_DATA, 64 << 20, &WrapDeleting, dir / "a.zip"), 0);
-  EXPECT_EQ(fs::file_size(dir / "a.uip"), 0u);
+  EXPECT_FALSE(fs::exists(dir / "a.uip"));
   EXPECT_EQ(fs::file_size(dir / "a.zip"), 256u << 20);
 #endif
 }

@@ -103,6 +103,23 @@ bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
   return ::rename(WideToNarrow(from).c_str(), WideToNarrow(to).c_str()) == 0;
 }
 
+bool MoveFileExclusive(const std::wstring& from, const std::wstring& to) {
+  const std::string source = WideToNarrow(from);
+  const std::string target = WideToNarrow(to);
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+#elif defined(__APPLE__)
+  return ::renamex_np(source.c_str(), target.c_str(), RENAME_EXCL) == 0;
+#endif
+  // Where the file system cannot rename without replacing: a second name, made only where
+  // nothing stands, then the first one goes.
+  if (::link(source.c_str(), target.c_str()) != 0) return false;
+  return ::unlink(source.c_str()) == 0;
+}
+
 bool DeleteFileAt(const std::wstring& path) {
   const std::string narrow = WideToNarrow(path);
   // Like DeleteFileW under share mode 0, a file that an exclusive holder has open is not

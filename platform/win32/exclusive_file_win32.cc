@@ -72,6 +72,10 @@ bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+bool MoveFileExclusive(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), 0) != 0;  // never replaces
+}
+
 // Small buffers come from the heap. Large ones are committed pages straight from VirtualAlloc,
 // on large pages when the account holds the right to lock memory (the call fails otherwise and
 // ordinary pages are taken); VirtualFree hands every page back at once.
