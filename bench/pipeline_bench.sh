@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Packs and unpacks a generated package of about 200 MB (2,000 scripts, 200 resource
-# subdirectories, 20,000 small files) with uippack, and runs the bare sequence of the same tool
-# commands as a plain shell script for comparison; then times the two destination walks over a
-# 200,000-entry tree next to find(1).
+# subdirectories, 20,000 small files) with uippack, and runs the bare sequence of the same work
+# as a plain shell script for comparison (`cp -RL` for uippack's own tree copy, then the same
+# tool commands); then times uippack's tree copy alone next to `cp -RL`, each followed by sync,
+# and the two destination walks over a 200,000-entry tree next to find(1).
 #
 #   bench/pipeline_bench.sh [BUILD_DIR] [REPS]
 #
@@ -15,13 +16,14 @@
 # the commands uippack starts, from which the bare script is made, the wall time spent waiting
 # for the tools, parts of uippack's own time, and its own CPU time and peak RSS. The bare script
 # runs under sh and has no container step: wrapping and unwrapping layout.uip is uippack's own
-# work and counts as such.
+# work and counts as such, like the copy.
 set -euo pipefail
 reps=${2:-1}
 seed=20240601
 # shellcheck source=bench/lib.sh
 . "$(dirname "$0")/lib.sh"
-bench_setup "${1:-}" uippack-pipeline-bench uippack ScriptStager make_package walk_bench pipeline_probe
+bench_setup "${1:-}" uippack-pipeline-bench uippack ScriptStager make_package walk_bench copy_bench \
+  pipeline_probe
 bin=$build/bin
 probe=$build/bench/libpipeline_probe.so
 
@@ -44,12 +46,14 @@ settle_unpack() {
   sync
 }
 
-# The bare script: every command uippack started, in its order; the detached ones with "&".
-# It runs under sh (dash on Debian), whose forks cost less than bash's.
+# The bare script: the copy, then every command uippack started, in its order; the detached
+# ones with "&", all awaited at the end. It runs under sh (dash on Debian), whose forks cost less
+# than bash's.
 make_script() {
   {
-    echo "cd '$scratch'"
+    echo "cd '$scratch' && cp -RL '$3' '$4'"
     awk -F '\t' '$1 == "run" { print $2 } $1 == "start" { print $2 " &" }' "$1"
+    echo "wait"
   } >"$2"
 }
 
@@ -98,7 +102,7 @@ for ((rep = 1; rep <= reps; rep++)); do
     sync
     if [ "$contender" = uippack ]; then
       run_uippack pack -p pkg packed
-      [ -f pack.sh ] || make_script pack.commands pack.sh
+      [ -f pack.sh ] || make_script pack.commands pack.sh pkg packed
       settle_pack packed
       rm -rf shipped
       mv packed shipped
@@ -113,13 +117,24 @@ for ((rep = 1; rep <= reps; rep++)); do
     sync
     if [ "$contender" = uippack ]; then
       run_uippack unpack -u shipped unpacked
-      [ -f unpack.sh ] || make_script unpack.commands unpack.sh
+      [ -f unpack.sh ] || make_script unpack.commands unpack.sh shipped unpacked
     else
       run_script unpack
     fi
     settle_unpack unpacked
   done
   rm -rf unpacked
+  # The copy alone, both contenders writing a fresh tree and syncing it.
+  for contender in $([ $((rep % 2)) = 1 ] && echo "uippack cp" || echo "cp uippack"); do
+    rm -rf copied
+    sync
+    start=$(now)
+    if [ "$contender" = uippack ]; then "$build/bench/copy_bench" pkg copied; else cp -RL pkg copied; fi
+    sync
+    end=$(now)
+    echo "copy ${contender}_wall $(elapsed "$start" "$end")" >>"$results"
+  done
+  rm -rf copied
 done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -167,6 +182,13 @@ for name in pack unpack; do
       printf "    %-4s %-16s %8.3f s %6d times\n", (t ~ /^own/ ? "own" : "tool"), u, s[k] / c[k],
         r[t "_runs"] + r[t "_calls"] } }' "$results" | sort
 done
+
+copy_ratio=$(awk '$1 == "copy" && $2 == "uippack_wall" { u[++i] = $3 }
+  $1 == "copy" && $2 == "cp_wall" { c[++j] = $3 }
+  END { for (k = 1; k <= i; k++) print u[k] / c[k] }' "$results" | median)
+echo "copy (each followed by sync):"
+echo "  uippack's copy $(figure copy uippack_wall) s, cp -RL $(figure copy cp_wall) s;" \
+  "ratio per round $copy_ratio (target <= 1.1)"
 
 echo
 "$build/bench/walk_bench" walk 5

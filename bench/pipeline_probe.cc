@@ -6,7 +6,8 @@
 //   waited for it before starting the next, "start" when it did not (a detached removal),
 //   written to $UIPPACK_PROBE_COMMANDS, from which the bench builds the bare command script;
 // - the wall time from each awaited spawn to the end of its wait, per tool;
-// - parts of uippack's own time: spawning the detached removals, forks, other waits, fsync;
+// - parts of uippack's own time: everything before the first tool starts (the tree copy, made in
+//   process, and the walk), spawning the detached removals, forks, other waits, fsync;
 // and, when uippack exits, its own CPU time and peak RSS (RUSAGE_SELF) next to its reaped
 // children's CPU (RUSAGE_CHILDREN), written to $UIPPACK_PROBE_REPORT as "key value" lines.
 //
@@ -51,6 +52,8 @@ struct Spawned {
 // destructor whose order against ours would matter.
 struct Probe {
   pid_t mainProcess = 0;
+  double startedAt = 0;
+  bool anyToolStarted = false;
   std::string reportPath;
   int commandLog = -1;
   bool hasLast = false;
@@ -125,6 +128,7 @@ __attribute__((constructor)) void Start() {
   if (report == nullptr || std::strcmp(program_invocation_short_name, "uippack") != 0) return;
   probe = new Probe;
   probe->mainProcess = getpid();
+  probe->startedAt = Now();
   probe->reportPath = report;
   if (const char* commands = std::getenv("UIPPACK_PROBE_COMMANDS")) {
     probe->commandLog = open(commands, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -173,6 +177,10 @@ extern "C" int posix_spawnp(pid_t* pid, const char* file, const posix_spawn_file
   if (probe == nullptr) return real(pid, file, actions, attributes, argv, envp);
   SettleLast();
   const double startedAt = Now();
+  if (!probe->anyToolStarted && getpid() == probe->mainProcess) {
+    probe->anyToolStarted = true;
+    Add(&probe->ownSeconds, "before_first_tool", startedAt - probe->startedAt);
+  }
   const int result = real(pid, file, actions, attributes, argv, envp);
   if (result == 0) {
     probe->last = {*pid,           startedAt,           Now() - startedAt,
