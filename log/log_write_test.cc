@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "log/log_environment.h"
 #include "log/log_record.h"
@@ -153,6 +155,35 @@ TEST_F(LogWriteTest, ALockHeldOrPlantedDropsTheRecordInsteadOfHanging) {
     EXPECT_EQ(fs::exists(appData_ / "RUNTRAIL" / ("RUNTRAIL_" + program + ".log")), i == 2) << i;
   }
   fs::remove(lock);
+}
+
+// Sets the variable, or removes it for nullptr.
+void SetVariable(const char* name, const char* value) {
+  if (value == nullptr) {
+    unsetenv(name);
+  } else {
+    setenv(name, value, 1);
+  }
+}
+
+// Only an absolute TMPDIR places the log: a relative one ("." once made a folder open to all
+// wherever a run started) or an empty one stands for none.
+TEST(LogFolders, OnlyAnAbsoluteTmpdirCounts) {
+  const char* const kept = std::getenv("TMPDIR");
+  const std::string keptValue = kept != nullptr ? kept : "";
+  const std::pair<const char*, const char*> cases[] = {{nullptr, "/tmp"},
+                                                       {"", "/tmp"},
+                                                       {".", "/tmp"},
+                                                       {"sub/tmp", "/tmp"},
+                                                       {"/var/tmp", "/var/tmp"}};
+  for (const auto& [tmpdir, expected] : cases) {
+    SetVariable("TMPDIR", tmpdir);
+    std::wstring folder;
+    EXPECT_TRUE(SystemLogEnvironment().tempFolder(&folder) &&
+                folder == platform::NarrowToWide(expected))
+        << (tmpdir != nullptr ? tmpdir : "unset");
+  }
+  SetVariable("TMPDIR", kept != nullptr ? keptValue.c_str() : nullptr);
 }
 
 }  // namespace

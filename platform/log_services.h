@@ -58,7 +58,8 @@ class NamedMutexLock {
 // The machine-wide application-data folder: CSIDL_COMMON_APPDATA, created if missing; on POSIX
 // /var/log when this process may write there. False when it cannot be had.
 bool GetCommonAppDataFolder(std::wstring* folder);
-// The temporary-files folder: GetTempPathW (ending in a backslash); $TMPDIR, else /tmp.
+// The temporary-files folder: GetTempPathW (ending in a backslash); $TMPDIR when it is an
+// absolute path, else /tmp.
 bool GetTempFolder(std::wstring* folder);
 // True when path names an existing directory.
 bool DirectoryExists(const std::wstring& path);

@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -101,6 +103,14 @@ bool OthersMaySwapFilesIn(const struct stat& directory) {
          directory.st_uid != 0 && directory.st_uid != geteuid();
 }
 
+// The variable's value when it is an absolute path. A relative one names a different place in
+// every folder a run starts from, and "." would put a folder open to all wherever that is.
+std::optional<std::string> AbsoluteFromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || value[0] != '/') return std::nullopt;
+  return std::string(value);
+}
+
 #if defined(O_PATH)
 // Enough to create and open files inside, and needs no read permission on the directory.
 constexpr int kDirectoryAccess = O_PATH;
@@ -172,9 +182,7 @@ bool GetCommonAppDataFolder(std::wstring* folder) {
 }
 
 bool GetTempFolder(std::wstring* folder) {
-  const char* fromEnvironment = std::getenv("TMPDIR");
-  *folder = NarrowToWide(fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment
-                                                                                : "/tmp");
+  *folder = NarrowToWide(AbsoluteFromEnvironment("TMPDIR").value_or("/tmp"));
   return true;
 }
 
