@@ -17,9 +17,9 @@ namespace {
 // A holder that dies frees the lock: a run that crashed holding it costs the next ones nothing.
 TEST(LogLockTest, FreedWhenItsHolderDies) {
   const std::wstring name = L"#mutexRUNTRAIL_log_lock_test_" + std::to_wstring(getpid());
-  if (fork() == 0) _exit(platform::NamedMutexLock().Acquire(name) ? 0 : 1);  // dies holding it
+  if (fork() == 0) _exit(platform::NamedMutexLock().Acquire(name, 0) ? 0 : 1);  // dies holding it
   int status = 1;
-  EXPECT_TRUE(wait(&status) > 0 && status == 0 && platform::NamedMutexLock().Acquire(name));
+  EXPECT_TRUE(wait(&status) > 0 && status == 0 && platform::NamedMutexLock().Acquire(name, 0));
   unlink(("/tmp/#mutexRUNTRAIL_log_lock_test_" + std::to_string(getpid())).c_str());
 }
 

@@ -26,6 +26,9 @@ std::atomic<unsigned long> gProcessId{0};
 std::once_flag gMutexNameFormed;
 std::wstring gMutexName;
 
+// Any user may hold the shared lock, so nobody may keep it from the others for longer than this.
+constexpr unsigned kLockWaitMilliseconds = 5000;
+
 // U+240D SYMBOL FOR CARRIAGE RETURN stands in for a CR inside a record.
 constexpr wchar_t kCarriageReturnSymbol = L'\u240D';
 
@@ -99,7 +102,7 @@ void Write(const wchar_t* format, va_list* args) {
   std::call_once(gMutexNameFormed, [&] { gMutexName = MutexNameFor(programName); });
 
   platform::NamedMutexLock lock;
-  if (!lock.Acquire(gMutexName)) return;
+  if (!lock.Acquire(gMutexName, kLockWaitMilliseconds)) return;
 
   platform::SharedAppendFile file;
   if (!OpenLogFile(programName, &file)) return;

@@ -147,7 +147,7 @@ TEST_F(LogWriteTest, ALockHeldOrPlantedDropsTheRecordInsteadOfHanging) {
     fs::remove(lock);
     if (i == 0) mkfifo(lock.c_str(), 0666);
     platform::NamedMutexLock holder;
-    if (i == 1) holder.Acquire(platform::NarrowToWide(lock.filename().string()));
+    if (i == 1) holder.Acquire(platform::NarrowToWide(lock.filename().string()), 0);
     // 124 would mean still waiting after 30 s.
     const auto run = testing::RunProcess({"/usr/bin/timeout", "30", (dir_ / program).string(),
                                           appData_.string(), temp_.string(), "1"});

@@ -30,14 +30,11 @@ unsigned long CurrentProcessId();
 // GetCurrentThreadId; the kernel's thread id on POSIX (gettid, pthread_threadid_np).
 unsigned long CurrentThreadId();
 
-// How long NamedMutexLock::Acquire waits for a lock that someone else holds.
-inline constexpr unsigned kLockWaitMilliseconds = 5000;
-
 // A lock shared by name across every process of the machine, held by one thread at a time and
-// released by the system when its holder dies. Any user may take it, so nobody may keep it from
-// the others for longer than kLockWaitMilliseconds: past that, Acquire gives up. Windows: a named
-// mutex, created initially owned and waited for when it already existed. POSIX: an exclusive flock
-// on the file /tmp/<name>, created with mode 0666 so every user can take it, polled while held.
+// released by the system when its holder dies. Any user may take it, so the wait for it is
+// bounded by the caller. Windows: a named mutex, created initially owned and waited for when it
+// already existed. POSIX: an exclusive flock on the file /tmp/<name>, created with mode 0666 so
+// every user can take it, polled while held.
 class NamedMutexLock {
  public:
   NamedMutexLock() = default;
@@ -47,9 +44,9 @@ class NamedMutexLock {
 
   // Creates or opens the lock and waits until the calling thread holds it. False when the lock
   // cannot be created or opened (on POSIX: anything but a regular file with one link, which is
-  // opened without following links and without waiting), or when it is not had in time; nothing
-  // is held then.
-  bool Acquire(const std::wstring& name);
+  // opened without following links and without waiting), or when it is not had within
+  // waitMilliseconds; nothing is held then.
+  bool Acquire(const std::wstring& name, unsigned waitMilliseconds);
 
  private:
   OwnedHandle handle_;

@@ -160,12 +160,12 @@ unsigned long CurrentThreadId() {
 // Closing the descriptor drops the lock.
 NamedMutexLock::~NamedMutexLock() = default;
 
-bool NamedMutexLock::Acquire(const std::wstring& name) {
+bool NamedMutexLock::Acquire(const std::wstring& name, unsigned waitMilliseconds) {
   if (handle_.IsOpen()) return false;
   // A read-only descriptor is enough for flock, and works on another user's lock file.
   OwnedHandle lockFile = OpenShared(AT_FDCWD, "/tmp/" + Narrow(name), O_RDONLY);
   if (!lockFile.IsOpen() ||
-      !LockWithin(lockFile.Get(), std::chrono::milliseconds(kLockWaitMilliseconds))) {
+      !LockWithin(lockFile.Get(), std::chrono::milliseconds(waitMilliseconds))) {
     return false;
   }
   handle_ = std::move(lockFile);

@@ -51,7 +51,7 @@ NamedMutexLock::~NamedMutexLock() {
   if (handle_.IsOpen()) ReleaseMutex(handle_.Get());
 }
 
-bool NamedMutexLock::Acquire(const std::wstring& name) {
+bool NamedMutexLock::Acquire(const std::wstring& name, unsigned waitMilliseconds) {
   if (handle_.IsOpen()) return false;
   OwnedHandle mutex(CreateMutexW(nullptr, TRUE, name.c_str()));
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
@@ -59,7 +59,7 @@ bool NamedMutexLock::Acquire(const std::wstring& name) {
   // An existing mutex is opened without granting ownership; an abandoned one counts as ours.
   // Any user may hold it, so the wait is bounded; a lock not had in time means no record.
   if (existed) {
-    const DWORD waited = WaitForSingleObject(mutex.Get(), kLockWaitMilliseconds);
+    const DWORD waited = WaitForSingleObject(mutex.Get(), waitMilliseconds);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
   }
   handle_ = std::move(mutex);
