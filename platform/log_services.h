@@ -1,5 +1,6 @@
 // The services the diagnostics log needs: clocks, ids, a machine-wide lock, shared folders and
-// files, the module path, the debugger channel and a guard against memory faults.
+// files, a user's own folder with a lock of its own, the module path, the debugger channel and a
+// guard against memory faults.
 #pragma once
 
 #include <cstddef>
@@ -58,6 +59,10 @@ bool GetCommonAppDataFolder(std::wstring* folder);
 // The temporary-files folder: GetTempPathW (ending in a backslash); $TMPDIR when it is an
 // absolute path, else /tmp.
 bool GetTempFolder(std::wstring* folder);
+// The folder for this user's own state, which nobody else can write to: CSIDL_LOCAL_APPDATA,
+// created if missing; $XDG_STATE_HOME when it is an absolute path, else $HOME/.local/state (HOME
+// must be absolute). False when it cannot be had.
+bool GetUserStateFolder(std::wstring* folder);
 // True when path names an existing directory.
 bool DirectoryExists(const std::wstring& path);
 // Creates the last level of path, open to every user of the machine (mode 01777 on POSIX).
@@ -77,18 +82,46 @@ class LogDirectory {
   // this user: anyone else could swap the files in it. False when it is refused or cannot be
   // opened.
   bool Open(const std::wstring& path);
+  // Creates whatever levels of path are missing, for this user alone (mode 0700 on POSIX), and
+  // opens the last one. On POSIX it must be a directory, not a link to one, that belongs to this
+  // user and that neither group nor others may write to; files created in it are this user's
+  // alone (mode 0600). On Windows they take the folder's access list. False when it is refused or
+  // cannot be had.
+  bool OpenPrivate(const std::wstring& path);
   bool IsOpen() const;
   // Deletes the file name inside the directory.
   bool RemoveFile(const std::wstring& name) const;
 
  private:
   friend class SharedAppendFile;
-  OwnedHandle handle_;  // POSIX: the open directory
-  std::wstring path_;   // Windows: the directory's path, which ends in a separator
+  friend class FileLock;
+  OwnedHandle handle_;    // POSIX: the open directory
+  std::wstring path_;     // Windows: the directory's path, which ends in a separator
+  bool private_ = false;  // POSIX: opened by OpenPrivate
+};
+
+// An exclusive lock on a file in a log directory, for processes that may all open that file:
+// held by one thread at a time and released by the system when its holder dies. POSIX: flock;
+// Windows: LockFileEx on its first byte.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock();  // releases and closes
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Creates or opens the file name in directory, as SharedAppendFile::Open does, and waits until
+  // the calling thread holds the lock. False when the file cannot be had or the lock is not had
+  // within waitMilliseconds; nothing is held then.
+  bool Acquire(const LogDirectory& directory, const std::wstring& name, unsigned waitMilliseconds);
+
+ private:
+  OwnedHandle handle_;
 };
 
 // A text file that many processes open at once for appending: others may read and write it
-// while it is open. A file it creates is open to every user (mode 0666 on POSIX).
+// while it is open. A file it creates is open to every user (mode 0666 on POSIX), or in a
+// private directory to this user only.
 class SharedAppendFile {
  public:
   SharedAppendFile() = default;

@@ -38,23 +38,26 @@ namespace {
 // umask must not narrow the modes of what we create.
 constexpr mode_t kSharedFileMode = 0666;
 constexpr mode_t kSharedDirectoryMode = 01777;
+// A user's own folders and files: nobody else may read, plant or swap anything there.
+constexpr mode_t kPrivateFileMode = 0600;
+constexpr mode_t kPrivateDirectoryMode = 0700;
 
 std::string Narrow(const std::wstring& path) { return WideToNarrow(path); }
 
-// Opens a file that other users may have created, in directory (or AT_FDCWD). O_CREAT on
-// someone else's file in a sticky world-writable directory is refused on hardened systems
-// (protected_regular), so an existing file is opened without it. Anyone may have planted
-// something in the file's place: a FIFO would stall the open, a link or a second name of another
-// file would steer the writes. So no link is followed, nothing is waited on, and only a regular
-// file with a single link is kept.
-OwnedHandle OpenShared(int directory, const std::string& name, int accessFlags) {
+// Opens a file that other users may have created, in directory (or AT_FDCWD), creating it with
+// mode when it is absent. O_CREAT on someone else's file in a sticky world-writable directory is
+// refused on hardened systems (protected_regular), so an existing file is opened without it.
+// Anyone may have planted something in the file's place: a FIFO would stall the open, a link or
+// a second name of another file would steer the writes. So no link is followed, nothing is waited
+// on, and only a regular file with a single link is kept.
+OwnedHandle OpenShared(int directory, const std::string& name, int accessFlags, mode_t mode) {
   constexpr int kSafely = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   OwnedHandle file;
   for (int attempt = 0; attempt < 3 && !file.IsOpen(); ++attempt) {
     file = OwnedHandle(
-        openat(directory, name.c_str(), accessFlags | kSafely | O_CREAT | O_EXCL, kSharedFileMode));
+        openat(directory, name.c_str(), accessFlags | kSafely | O_CREAT | O_EXCL, mode));
     if (file.IsOpen()) {
-      fchmod(file.Get(), kSharedFileMode);
+      fchmod(file.Get(), mode);
       break;
     }
     if (errno != EEXIST) return file;
@@ -87,6 +90,18 @@ bool LockWithin(int fd, std::chrono::milliseconds limit) {
     std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::milliseconds(50));
   }
+}
+
+// Opens the lock file name in directory (or AT_FDCWD) and waits for the lock until the limit. A
+// read-only descriptor is enough for flock, and works on another user's lock file.
+OwnedHandle TakeLockFile(int directory, const std::string& name, mode_t mode,
+                         unsigned waitMilliseconds) {
+  OwnedHandle lockFile = OpenShared(directory, name, O_RDONLY, mode);
+  if (!lockFile.IsOpen() ||
+      !LockWithin(lockFile.Get(), std::chrono::milliseconds(waitMilliseconds))) {
+    return OwnedHandle();
+  }
+  return lockFile;
 }
 
 // The path without trailing slashes, which would make the last level's link followed.
@@ -162,14 +177,18 @@ NamedMutexLock::~NamedMutexLock() = default;
 
 bool NamedMutexLock::Acquire(const std::wstring& name, unsigned waitMilliseconds) {
   if (handle_.IsOpen()) return false;
-  // A read-only descriptor is enough for flock, and works on another user's lock file.
-  OwnedHandle lockFile = OpenShared(AT_FDCWD, "/tmp/" + Narrow(name), O_RDONLY);
-  if (!lockFile.IsOpen() ||
-      !LockWithin(lockFile.Get(), std::chrono::milliseconds(waitMilliseconds))) {
-    return false;
-  }
-  handle_ = std::move(lockFile);
-  return true;
+  handle_ = TakeLockFile(AT_FDCWD, "/tmp/" + Narrow(name), kSharedFileMode, waitMilliseconds);
+  return handle_.IsOpen();
+}
+
+FileLock::~FileLock() = default;
+
+bool FileLock::Acquire(const LogDirectory& directory, const std::wstring& name,
+                       unsigned waitMilliseconds) {
+  if (handle_.IsOpen() || !directory.IsOpen()) return false;
+  handle_ = TakeLockFile(directory.handle_.Get(), Narrow(name),
+                         directory.private_ ? kPrivateFileMode : kSharedFileMode, waitMilliseconds);
+  return handle_.IsOpen();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -183,6 +202,17 @@ bool GetCommonAppDataFolder(std::wstring* folder) {
 
 bool GetTempFolder(std::wstring* folder) {
   *folder = NarrowToWide(AbsoluteFromEnvironment("TMPDIR").value_or("/tmp"));
+  return true;
+}
+
+bool GetUserStateFolder(std::wstring* folder) {
+  std::optional<std::string> state = AbsoluteFromEnvironment("XDG_STATE_HOME");
+  if (!state) {
+    const std::optional<std::string> home = AbsoluteFromEnvironment("HOME");
+    if (!home) return false;
+    state = *home + "/.local/state";
+  }
+  *folder = NarrowToWide(*state);
   return true;
 }
 
@@ -204,6 +234,7 @@ bool CreateSharedDirectory(const std::wstring& path) {
 
 bool LogDirectory::Open(const std::wstring& path) {
   handle_.Close();
+  private_ = false;
   OwnedHandle directory(
       open(DirectoryPath(path).c_str(), kDirectoryAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!directory.IsOpen()) return false;
@@ -212,6 +243,30 @@ bool LogDirectory::Open(const std::wstring& path) {
     return false;
   }
   handle_ = std::move(directory);
+  return true;
+}
+
+bool LogDirectory::OpenPrivate(const std::wstring& path) {
+  handle_.Close();
+  private_ = false;
+  const std::string narrow = DirectoryPath(path);
+  // Levels that exist are left as they are; links may lead to them, as a home folder's often does.
+  for (std::size_t slash = narrow.find('/', 1);; slash = narrow.find('/', slash + 1)) {
+    const std::string level = narrow.substr(0, slash);
+    if (mkdir(level.c_str(), kPrivateDirectoryMode) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  OwnedHandle directory(
+      open(narrow.c_str(), kDirectoryAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!directory.IsOpen()) return false;
+  // Only a folder nobody else can change keeps them from planting or swapping files in it.
+  struct stat info {};
+  if (fstat(directory.Get(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return false;
+  }
+  handle_ = std::move(directory);
+  private_ = true;
   return true;
 }
 
@@ -227,7 +282,8 @@ bool SharedAppendFile::Open(const LogDirectory& directory, const std::wstring& n
   Close();
   if (!directory.IsOpen()) return false;
   // O_APPEND keeps every write at the end even if a writer outside our lock has grown the file.
-  handle_ = OpenShared(directory.handle_.Get(), Narrow(name), O_WRONLY | O_APPEND);
+  handle_ = OpenShared(directory.handle_.Get(), Narrow(name), O_WRONLY | O_APPEND,
+                       directory.private_ ? kPrivateFileMode : kSharedFileMode);
   return IsOpen();
 }
 

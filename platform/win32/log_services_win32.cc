@@ -2,6 +2,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/handle.h"
@@ -14,6 +15,22 @@ namespace {
 constexpr DWORD kPathLimit = MAX_PATH;
 // CSIDL_COMMON_APPDATA with CSIDL_FLAG_CREATE: the machine-wide folder, created if missing.
 constexpr int kCommonAppDataCreate = 0x8023;
+// CSIDL_LOCAL_APPDATA with CSIDL_FLAG_CREATE: the user's own folder, created if missing.
+constexpr int kLocalAppDataCreate = 0x801c;
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Creates path and whatever of its parents is missing.
+bool CreateLevels(std::wstring path) {
+  while (path.size() > 1 && IsSeparator(path.back())) path.pop_back();
+  if (DirectoryExists(path)) return true;
+  const std::size_t parent = path.find_last_of(L"\\/");
+  if (parent != std::wstring::npos && parent > 0 && path[parent - 1] != L':' &&
+      !CreateLevels(path.substr(0, parent))) {
+    return false;
+  }
+  return CreateDirectoryW(path.c_str(), nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS;
+}
 
 CalendarTime ToCalendar(const SYSTEMTIME& fields) {
   CalendarTime time;
@@ -66,6 +83,40 @@ bool NamedMutexLock::Acquire(const std::wstring& name, unsigned waitMilliseconds
   return true;
 }
 
+// Released here, before the handle member closes it: a closed handle's locks go only when the
+// system gets round to it.
+FileLock::~FileLock() {
+  OVERLAPPED firstByte{};
+  if (handle_.IsOpen()) UnlockFileEx(handle_.Get(), 0, 1, 0, &firstByte);
+}
+
+bool FileLock::Acquire(const LogDirectory& directory, const std::wstring& name,
+                       unsigned waitMilliseconds) {
+  if (handle_.IsOpen() || !directory.IsOpen()) return false;
+  OwnedHandle file(CreateFileW((directory.path_ + name).c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_ALWAYS, 0, nullptr));
+  if (!file.IsOpen()) return false;
+  // LockFileEx would wait as long as the holder cares to, so the lock is polled until the
+  // deadline; the first pauses are short so an ordinary hand-over stays quick.
+  const ULONGLONG deadline = GetTickCount64() + waitMilliseconds;
+  DWORD pause = 1;
+  for (;;) {
+    OVERLAPPED firstByte{};
+    if (LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &firstByte)) {
+      break;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return false;
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, deadline - now)));
+    pause = std::min<DWORD>(pause * 2, 50);
+  }
+  handle_ = std::move(file);
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 bool GetCommonAppDataFolder(std::wstring* folder) {
@@ -80,6 +131,13 @@ bool GetTempFolder(std::wstring* folder) {
   const DWORD length = GetTempPathW(kPathLimit, buffer);
   if (length == 0 || length >= kPathLimit) return false;
   folder->assign(buffer, length);
+  return true;
+}
+
+bool GetUserStateFolder(std::wstring* folder) {
+  wchar_t buffer[kPathLimit] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, kLocalAppDataCreate, nullptr, 0, buffer))) return false;
+  *folder = buffer;
   return true;
 }
 
@@ -101,6 +159,12 @@ bool LogDirectory::Open(const std::wstring& path) {
   path_ = path;
   if (path_.back() != L'\\' && path_.back() != L'/') path_ += L'\\';
   return true;
+}
+
+// The user's own folder is theirs by its access list, which what is created in it inherits.
+bool LogDirectory::OpenPrivate(const std::wstring& path) {
+  path_.clear();
+  return CreateLevels(path) && Open(path);
 }
 
 bool LogDirectory::IsOpen() const { return !path_.empty(); }

@@ -1,9 +1,10 @@
 // Checks of the Win32 layer that the end-to-end runs do not reach: the listing's first entry and
-// links, share mode 0, no look-alike narrow text, paths, how a run ends. (Detached starts show
-// end to end: the removals they make are awaited there.) Runs on Windows or
-// under Wine; no test framework is built for this target, so it prints one line per failed
-// check and exits 1. The optional argument is a directory holding "real", a directory, and
-// "link", a symbolic link to it (Wine cannot make one through CreateSymbolicLinkW).
+// links, share mode 0, no look-alike narrow text, paths, how a run ends, the user's own log
+// folder and its lock. (Detached starts show end to end: the removals they make are awaited
+// there.) Runs on Windows or under Wine; no test framework is built for this target, so it
+// prints one line per failed check and exits 1. The optional argument is a directory holding
+// "real", a directory, and "link", a symbolic link to it (Wine cannot make one through
+// CreateSymbolicLinkW).
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "platform/directory.h"
 #include "platform/file.h"
+#include "platform/log_services.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -76,6 +78,17 @@ int wmain(int argc, wchar_t** argv) {
   CHECK(RunProcessAndWait(L"cmd.exe /c exit 3") == RunOutcome::Completed);
   CHECK(RunProcessAndWait(L"uippack-no-such-program.exe") == RunOutcome::StartFailed);
   CHECK(RunProcessAndWait(L"") == RunOutcome::StartFailed);
+
+  // A user's own log folder is made level by level; its lock is held by one handle at a time,
+  // and given up when its holder goes.
+  LogDirectory own;
+  CHECK(own.OpenPrivate(root + L"\\own\\state\\RUNTRAIL\\"));
+  {
+    FileLock first;
+    FileLock second;
+    CHECK(first.Acquire(own, L"lock", 0) && !second.Acquire(own, L"lock", 50));
+  }
+  CHECK(FileLock().Acquire(own, L"lock", 0));
 
   RunProcessAndWait(L"cmd.exe /c rd /s /q \"" + root + L"\"");
   std::printf("%s\n", gFailures == 0 ? "all checks passed" : "some checks failed");
