@@ -1,5 +1,5 @@
-// What the log asks of its surroundings beyond files and locks: the two folders it may live in
-// and the clock. Tests replace them to place the log in a scratch folder and move "now".
+// What the log asks of its surroundings beyond files and locks: the folders it may live in and
+// the clock. Tests replace them to place the log in a scratch folder and move "now".
 #pragma once
 
 #include <functional>
@@ -14,6 +14,9 @@ struct LogEnvironment {
   std::function<bool(std::wstring* folder)> commonAppDataFolder;
   // The temporary-files folder, the fallback; false when it cannot be had.
   std::function<bool(std::wstring* folder)> tempFolder;
+  // The user's own state folder, for records the shared log cannot take; false when it cannot be
+  // had.
+  std::function<bool(std::wstring* folder)> userStateFolder;
   // The record's time stamp.
   std::function<platform::CalendarTime()> localTime;
   // "Now" for the monthly replacement.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -40,6 +41,16 @@ bool EnsureDirectory(const std::wstring& directory) {
   return platform::DirectoryExists(directory) || platform::CreateSharedDirectory(directory);
 }
 
+// The log file's name inside directoryPath. A path cut short inside its directory part leaves no
+// file name to open.
+bool LogFileNameIn(const std::wstring& directoryPath, const std::wstring& programName,
+                   std::wstring* name) {
+  const std::wstring path = LogFilePathIn(directoryPath, programName);
+  if (path.size() <= directoryPath.size()) return false;
+  *name = path.substr(directoryPath.size());
+  return true;
+}
+
 enum class Opening { Opened, NotOpened, NoDirectory };
 
 // A directory that is there but refused (a link, or one where others may swap the files) counts
@@ -49,11 +60,9 @@ Opening OpenIn(const std::wstring& folder, const std::wstring& programName,
                std::wstring* name) {
   const std::wstring directoryPath = LogDirectoryIn(folder);
   if (!EnsureDirectory(directoryPath)) return Opening::NoDirectory;
-  const std::wstring path = LogFilePathIn(directoryPath, programName);
-  // A path cut short inside its directory part leaves no file name to open.
-  if (path.size() <= directoryPath.size()) return Opening::NotOpened;
-  *name = path.substr(directoryPath.size());
-  if (!directory->Open(directoryPath)) return Opening::NotOpened;
+  if (!LogFileNameIn(directoryPath, programName, name) || !directory->Open(directoryPath)) {
+    return Opening::NotOpened;
+  }
   return file->Open(*directory, *name) ? Opening::Opened : Opening::NotOpened;
 }
 
@@ -69,9 +78,9 @@ void ReplaceIfFromEarlierMonth(const platform::LogDirectory& directory, const st
   file->Open(directory, name);
 }
 
-// The first location when it has one, else the fallback. False when the call must end without
-// writing: a log directory that cannot be created ends it wherever that happens.
-bool OpenLogFile(const std::wstring& programName, platform::SharedAppendFile* file) {
+// The shared log's first location when it has one, else its fallback. False when neither can be
+// had; a first log directory that cannot be created rules out the fallback too.
+bool OpenSharedLogFile(const std::wstring& programName, platform::SharedAppendFile* file) {
   const LogEnvironment& environment = Environment();
   std::wstring folder;
   std::wstring name;
@@ -93,6 +102,68 @@ bool OpenLogFile(const std::wstring& programName, platform::SharedAppendFile* fi
   return OpenIn(folder, programName, &directory, file, &name) == Opening::Opened;
 }
 
+// A record's text, formed once a log is open to take it, so that its time is that of the
+// write, and formed only once however many logs are tried.
+class Record {
+ public:
+  Record(const wchar_t* format, va_list* args) : format_(format), args_(args) {}
+
+  const std::string& Text() {
+    if (text_) return *text_;
+    std::wstring modulePath;
+    platform::GetModulePathOf(&kModuleMarker, &modulePath);
+    std::wstring line = FormatRecordPrefix(Environment().localTime(), ProgramNameOf(modulePath),
+                                           gProcessId.load(), platform::CurrentThreadId());
+    line += FormatUserMessage(format_, args_);
+    // CR LF ends a record and nothing else: a CR from a path or a message could otherwise make
+    // what follows it pass for a record of its own.
+    std::replace(line.begin(), line.end(), L'\r', kCarriageReturnSymbol);
+    line += L"\r\n";
+    text_ = platform::NarrowLogLine(line);
+    platform::SendToDebugger(*text_);
+    return *text_;
+  }
+
+ private:
+  const wchar_t* format_;
+  va_list* args_;
+  std::optional<std::string> text_;
+};
+
+// Appends the record, after the header when the file is empty. A file whose end cannot be found
+// is left alone rather than written over from its start. False when the record did not get in.
+bool Append(platform::SharedAppendFile* file, Record* record) {
+  std::uint64_t end = 0;
+  if (!file->SeekToEnd(&end)) return false;
+  if (end == 0) file->Write(kHeaderLine.data(), kHeaderLine.size());
+  const std::string& text = record->Text();
+  return file->Write(text.data(), text.size());
+}
+
+// The log every user of the machine shares, under the machine-wide lock. Any of them may hold
+// that lock or plant something in the way of the files, so this may fail at their will.
+bool WriteToSharedLog(const std::wstring& programName, Record* record) {
+  platform::NamedMutexLock lock;
+  platform::SharedAppendFile file;
+  return lock.Acquire(gMutexName, kLockWaitMilliseconds) && OpenSharedLogFile(programName, &file) &&
+         Append(&file, record);
+}
+
+// The user's own log, in a folder nobody else may write to and under a lock in that folder, so
+// no other user can keep a record out of it. It is never restarted.
+bool WriteToOwnLog(const std::wstring& programName, Record* record) {
+  std::wstring folder;
+  std::wstring name;
+  if (!Environment().userStateFolder(&folder)) return false;
+  const std::wstring directoryPath = LogDirectoryIn(folder);
+  platform::LogDirectory directory;
+  platform::FileLock lock;
+  platform::SharedAppendFile file;
+  return LogFileNameIn(directoryPath, programName, &name) && directory.OpenPrivate(directoryPath) &&
+         lock.Acquire(directory, gMutexName, kLockWaitMilliseconds) && file.Open(directory, name) &&
+         Append(&file, record);
+}
+
 void Write(const wchar_t* format, va_list* args) {
   std::wstring executablePath;
   platform::GetExecutablePath(&executablePath);
@@ -101,37 +172,16 @@ void Write(const wchar_t* format, va_list* args) {
   if (gProcessId.load() == 0) gProcessId.store(platform::CurrentProcessId());
   std::call_once(gMutexNameFormed, [&] { gMutexName = MutexNameFor(programName); });
 
-  platform::NamedMutexLock lock;
-  if (!lock.Acquire(gMutexName, kLockWaitMilliseconds)) return;
-
-  platform::SharedAppendFile file;
-  if (!OpenLogFile(programName, &file)) return;
-
-  // A file whose end cannot be found is left alone rather than written over from its start.
-  std::uint64_t end = 0;
-  if (!file.SeekToEnd(&end)) return;
-  if (end == 0) file.Write(kHeaderLine.data(), kHeaderLine.size());
-
-  std::wstring modulePath;
-  platform::GetModulePathOf(&kModuleMarker, &modulePath);
-  std::wstring line = FormatRecordPrefix(Environment().localTime(), ProgramNameOf(modulePath),
-                                         gProcessId.load(), platform::CurrentThreadId());
-  line += FormatUserMessage(format, args);
-  // CR LF ends a record and nothing else: a CR from a path or a message could otherwise make
-  // what follows it pass for a record of its own.
-  std::replace(line.begin(), line.end(), L'\r', kCarriageReturnSymbol);
-  line += L"\r\n";
-
-  const std::string narrow = platform::NarrowLogLine(line);
-  platform::SendToDebugger(narrow);
-  file.Write(narrow.data(), narrow.size());
+  // The shared log first; whatever keeps a record out of it sends the record to the user's own.
+  Record record(format, args);
+  if (!WriteToSharedLog(programName, &record)) WriteToOwnLog(programName, &record);
 }
 
 }  // namespace
 
 LogEnvironment SystemLogEnvironment() {
   return LogEnvironment{platform::GetCommonAppDataFolder, platform::GetTempFolder,
-                        platform::LocalTimeNow, platform::UtcTimeNow};
+                        platform::GetUserStateFolder, platform::LocalTimeNow, platform::UtcTimeNow};
 }
 
 void SetLogEnvironment(LogEnvironment environment) { Environment() = std::move(environment); }

@@ -4,13 +4,18 @@
 #include "log/log_write.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <iterator>
+#include <optional>
 #include <string>
-#include <utility>
 
 #include "log/log_environment.h"
 #include "log/log_record.h"
@@ -50,6 +55,7 @@ class LogWriteTest : public ::testing::Test {
     UseFolders(dir_.path());
     SetLogEnvironment({[this](std::wstring* f) { return Folder(appData_, firstAvailable_, f); },
                        [this](std::wstring* f) { return Folder(temp_, true, f); },
+                       [this](std::wstring* f) { return Folder(own_, true, f); },
                        [] { return platform::CalendarTime{2024, 3, 5, 7, 8, 9, 12}; },
                        [this] { return utcNow_; }});
   }
@@ -57,11 +63,12 @@ class LogWriteTest : public ::testing::Test {
   void UseFolders(const path& base) {
     testing::MakeDirs(appData_ = base / "appdata");
     testing::MakeDirs(temp_ = base / "temp");
+    own_ = base / "own/state";  // two levels the log makes
     testing::WriteFile((elsewhere_ = base / "elsewhere") / "victim", "victim");
   }
 
   testing::TempDir dir_;
-  path appData_, temp_, elsewhere_;  // elsewhere_: a folder outside the log's, with a file
+  path appData_, temp_, own_, elsewhere_;  // elsewhere_: a folder outside the log's, with a file
   bool firstAvailable_ = true;
   platform::CalendarTime utcNow_ = platform::UtcTimeNow();
 };
@@ -97,10 +104,12 @@ TEST_F(LogWriteTest, HeaderOnceThenEachMessageUntilALaterMonth) {
 }
 
 // What another user may put in the log's way is not waited on, followed or written through: the
-// record goes to the fallback instead. A first folder that cannot be made drops it. Both
-// locations are opened alike, so the first one's traps stand for the fallback's too.
+// record goes to the fallback, and past that to the user's own log, whose missing folders are
+// made for them alone. A first folder that cannot be made skips the fallback. The record is
+// dropped only when the user's own folder is refused too. Both shared locations are opened
+// alike, so the first one's traps stand for the fallback's too.
 TEST_F(LogWriteTest, RecordGoesToTheFirstUsableLocationOrNowhere) {
-  enum Where { kFirst, kFallback, kNowhere };
+  enum Where { kFirst, kFallback, kOwn, kNowhere };
   const auto check = [&](const char* what, Where where, auto plant) {
     SCOPED_TRACE(what);
     UseFolders(dir_ / what);
@@ -108,51 +117,138 @@ TEST_F(LogWriteTest, RecordGoesToTheFirstUsableLocationOrNowhere) {
     const auto untouched = testing::TreeListing(elsewhere_);
     LogWrite(L"x");
     EXPECT_EQ(testing::TreeListing(elsewhere_), untouched);
-    EXPECT_EQ(fs::exists(temp_ / kLog), where == kFallback);
-    if (where != kFirst) return;
-    EXPECT_EQ(testing::ReadFile(appData_ / kLog), kHeader + Record("x"));
+    const path logs[] = {appData_ / kLog, temp_ / kLog, own_ / kLog};
+    for (int i = kFirst; i <= kOwn; ++i) {
+      EXPECT_EQ(fs::is_regular_file(logs[i]) && testing::ReadFile(logs[i]) == kHeader + Record("x"),
+                i == where)
+          << logs[i];
+    }
+    if (where != kOwn) return;
+    for (const path& level : {own_.parent_path(), own_, own_ / "RUNTRAIL"}) {
+      EXPECT_EQ(fs::status(level).permissions(), fs::perms(0700)) << level;
+    }
+    EXPECT_EQ(fs::status(own_ / kLog).permissions(), fs::perms(0600));
   };
+  const auto fifo = [](const path& runtrail) {
+    ASSERT_EQ(mkfifo(LogIn(runtrail).c_str(), 0666), 0);
+  };
+  // A file in the first RUNTRAIL's place keeps the record from both shared locations.
+  const auto noShared = [](const path& r) { testing::WriteFile(r, ""); };
   // Opening a planted FIFO once waited forever: should it again, this ends the test instead.
   alarm(30);
-  check("FIFO log", kFallback, [](const path& r) { ASSERT_EQ(mkfifo(LogIn(r).c_str(), 0666), 0); });
+  check("FIFO log", kFallback, fifo);
   check("linked log", kFallback,
         [&](const path& r) { fs::create_symlink(elsewhere_ / "victim", LogIn(r)); });
   check("hard-linked log", kFallback,
         [&](const path& r) { fs::create_hard_link(elsewhere_ / "victim", LogIn(r)); });
   check("linked RUNTRAIL", kFallback,
         [&](const path& r) { fs::create_directory_symlink(elsewhere_, r); });
-  check("file as RUNTRAIL", kNowhere, [](const path& r) { testing::WriteFile(r, ""); });
-  // Another user's RUNTRAIL open to all is refused unless sticky (needs root).
-  for (const mode_t mode : {0777, 01777}) {
-    if (geteuid() != 0) break;
-    check(mode == 0777 ? "foreign RUNTRAIL" : "foreign sticky RUNTRAIL",
-          mode == 0777 ? kFallback : kFirst, [mode](const path& r) {
-            testing::MakeDirs(r);
-            ASSERT_EQ(chmod(r.c_str(), mode) | chown(r.c_str(), 4242, 4242), 0);
-          });
+  check("FIFO logs in both", kOwn, [&](const path& r) {
+    fifo(r);
+    fifo(temp_ / "RUNTRAIL");
+  });
+  check("file as RUNTRAIL", kOwn, noShared);
+  check("own RUNTRAIL linked", kNowhere, [&](const path& r) {
+    noShared(r);
+    testing::MakeDirs(own_);
+    fs::create_directory_symlink(elsewhere_, own_ / "RUNTRAIL");
+  });
+  check("own RUNTRAIL open to its group", kNowhere, [&](const path& r) {
+    noShared(r);
+    testing::MakeDirs(own_ / "RUNTRAIL");
+    fs::permissions(own_ / "RUNTRAIL", fs::perms(0770));
+  });
+  // Only root can give a folder to another user. One open to all is refused unless sticky; the
+  // user's own must be theirs.
+  if (geteuid() == 0) {
+    const auto foreign = [](const path& r, mode_t mode) {
+      testing::MakeDirs(r);
+      ASSERT_EQ(chmod(r.c_str(), mode) | chown(r.c_str(), 4242, 4242), 0);
+    };
+    check("foreign RUNTRAIL", kFallback, [&](const path& r) { foreign(r, 0777); });
+    check("foreign sticky RUNTRAIL", kFirst, [&](const path& r) { foreign(r, 01777); });
+    check("foreign own RUNTRAIL", kNowhere, [&](const path& r) {
+      noShared(r);
+      foreign(own_ / "RUNTRAIL", 0700);
+    });
   }
   alarm(0);
 }
 
+// Another user can grow a shared log they created to the file system's largest size at no cost
+// (a sparse file); a log that takes no more sends the record to the user's own log. The
+// file-size limit stands in for that size here.
+TEST_F(LogWriteTest, ASharedLogThatTakesNoMoreSendsTheRecordToTheUsersOwnLog) {
+  const std::string full(4096, 'f');
+  for (const path& folder : {appData_, temp_}) testing::WriteFile(LogIn(folder / "RUNTRAIL"), full);
+  rlimit kept{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &kept), 0);
+  rlimit limit = kept;
+  limit.rlim_cur = full.size();
+  const auto keptHandler = signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+  setrlimit(RLIMIT_FSIZE, &limit);
+  LogWrite(L"x");
+  setrlimit(RLIMIT_FSIZE, &kept);
+  signal(SIGXFSZ, keptHandler);
+  EXPECT_EQ(testing::ReadFile(appData_ / kLog), full);
+  EXPECT_EQ(testing::ReadFile(own_ / kLog), kHeader + Record("x"));
+}
+
+// Runs the test writer's copy at program with XDG_STATE_HOME at stateHome, as uid (root turns
+// into that user first), and no fallback folder. The exit status; 124 when it still ran after
+// 30 s.
+int RunWriter(const path& program, const path& appData, const path& stateHome, uid_t uid) {
+  std::string arguments[] = {"/usr/bin/timeout", "30", program, appData, "/nonexistent", "1"};
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
+    if (uid != geteuid() && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)) {
+      _exit(126);
+    }
+    char* argv[std::size(arguments) + 1] = {};
+    for (std::size_t i = 0; i < std::size(arguments); ++i) argv[i] = arguments[i].data();
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status)
+                                                                               : -1;
+}
+
 // The lock is /tmp/#mutexRUNTRAIL_<program>, so a copy of the test writer runs under a name of
-// its own. A lock held elsewhere past the 5 s wait, or a FIFO planted in its place, costs the
-// record and nothing else. The lock file is opened for reading, which a FIFO allows at once, so
-// only here does its type matter; a link in its place is refused as one in the log's place is.
-TEST_F(LogWriteTest, ALockHeldOrPlantedDropsTheRecordInsteadOfHanging) {
+// its own. A lock held elsewhere past the 5 s wait, a FIFO in its place, or another user's lock
+// file the run may not open sends the record to the user's own log, under a lock of its own
+// there; no run hangs on it. The lock file is opened for reading, which a FIFO allows at once,
+// so only here does its type matter; a link in its place is refused as one in the log's is.
+TEST_F(LogWriteTest, ALockHeldOrPlantedSendsTheRecordToTheUsersOwnLog) {
   const std::string program = "log_lock_probe_" + std::to_string(getpid());
   fs::copy_file(UIPPACK_LOG_TEST_WRITER, dir_ / program);
+  fs::permissions(dir_.path(), fs::perms(0755));  // lets another user run the copy
   const path lock = "/tmp/#mutexRUNTRAIL_" + program;
-  // 0: a FIFO, 1: the lock held by this process, 2: nothing in the way.
-  for (int i = 0; i < 3; ++i) {
+  const path log = "RUNTRAIL/RUNTRAIL_" + program + ".log";
+  enum Lock { kFree, kHeld, kFifo, kAnotherUsers };
+  for (const Lock plant : {kFree, kHeld, kFifo, kAnotherUsers}) {
+    // Root stands for the other user, nobody (65534) for the one shut out: mode bits do not
+    // stop root.
+    if (plant == kAnotherUsers && geteuid() != 0) continue;
+    const uid_t uid = plant == kAnotherUsers ? 65534 : geteuid();
+    SCOPED_TRACE(plant);
     fs::remove(lock);
-    if (i == 0) mkfifo(lock.c_str(), 0666);
+    const path own = dir_ / ("user" + std::to_string(plant));
+    testing::MakeDirs(own);
+    ASSERT_EQ(chown(own.c_str(), uid, uid), 0);
+    if (plant == kFifo) {
+      ASSERT_EQ(mkfifo(lock.c_str(), 0666), 0);
+    } else if (plant == kAnotherUsers) {
+      ASSERT_GE(close(open(lock.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
+    }
     platform::NamedMutexLock holder;
-    if (i == 1) holder.Acquire(platform::NarrowToWide(lock.filename().string()), 0);
-    // 124 would mean still waiting after 30 s.
-    const auto run = testing::RunProcess({"/usr/bin/timeout", "30", (dir_ / program).string(),
-                                          appData_.string(), temp_.string(), "1"});
-    EXPECT_EQ(run.exitStatus, 0) << i << run.err;
-    EXPECT_EQ(fs::exists(appData_ / "RUNTRAIL" / ("RUNTRAIL_" + program + ".log")), i == 2) << i;
+    if (plant == kHeld) holder.Acquire(platform::NarrowToWide(lock.filename().string()), 0);
+    EXPECT_EQ(RunWriter(dir_ / program, appData_, own / "state", uid), 0);
+    EXPECT_EQ(fs::exists(appData_ / log), plant == kFree);
+    const path ownLog = own / "state" / log;
+    EXPECT_EQ(fs::exists(ownLog) && testing::ReadFile(ownLog).starts_with(kHeader), plant != kFree);
+    fs::remove(appData_ / log);
   }
   fs::remove(lock);
 }
@@ -166,24 +262,41 @@ void SetVariable(const char* name, const char* value) {
   }
 }
 
-// Only an absolute TMPDIR places the log: a relative one ("." once made a folder open to all
-// wherever a run started) or an empty one stands for none.
-TEST(LogFolders, OnlyAnAbsoluteTmpdirCounts) {
-  const char* const kept = std::getenv("TMPDIR");
-  const std::string keptValue = kept != nullptr ? kept : "";
-  const std::pair<const char*, const char*> cases[] = {{nullptr, "/tmp"},
-                                                       {"", "/tmp"},
-                                                       {".", "/tmp"},
-                                                       {"sub/tmp", "/tmp"},
-                                                       {"/var/tmp", "/var/tmp"}};
-  for (const auto& [tmpdir, expected] : cases) {
-    SetVariable("TMPDIR", tmpdir);
-    std::wstring folder;
-    EXPECT_TRUE(SystemLogEnvironment().tempFolder(&folder) &&
-                folder == platform::NarrowToWide(expected))
-        << (tmpdir != nullptr ? tmpdir : "unset");
+// The variables the log's folders come from.
+constexpr const char* kFolderVariables[] = {"TMPDIR", "XDG_STATE_HOME", "HOME"};
+constexpr std::size_t kVariables = std::size(kFolderVariables);
+
+// Only absolute paths from the environment place a log. A relative or empty TMPDIR ("." once
+// made a folder open to all wherever a run started) stands for /tmp, and such an XDG_STATE_HOME
+// for $HOME/.local/state; without an absolute HOME the user has no folder of their own.
+TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
+  std::optional<std::string> kept[kVariables];
+  for (std::size_t i = 0; i < kVariables; ++i) {
+    if (const char* value = std::getenv(kFolderVariables[i])) kept[i] = value;
   }
-  SetVariable("TMPDIR", kept != nullptr ? keptValue.c_str() : nullptr);
+  struct Case {
+    const char* values[kVariables];
+    const char* temp;
+    const char* state;  // nullptr: none
+  };
+  const Case cases[] = {
+      {{nullptr, nullptr, "/home/u"}, "/tmp", "/home/u/.local/state"},
+      {{"", "", "/home/u"}, "/tmp", "/home/u/.local/state"},
+      {{".", "state", "/home/u"}, "/tmp", "/home/u/.local/state"},
+      {{"sub/tmp", "/s", "home"}, "/tmp", "/s"},
+      {{"/var/tmp", nullptr, "home"}, "/var/tmp", nullptr},
+  };
+  const LogEnvironment system = SystemLogEnvironment();
+  for (const Case& c : cases) {
+    for (std::size_t i = 0; i < kVariables; ++i) SetVariable(kFolderVariables[i], c.values[i]);
+    std::wstring temp, state;
+    EXPECT_TRUE(system.tempFolder(&temp) && temp == platform::NarrowToWide(c.temp)) << c.temp;
+    EXPECT_EQ(system.userStateFolder(&state) ? platform::WideToNarrow(state) : "-",
+              c.state != nullptr ? c.state : "-");
+  }
+  for (std::size_t i = 0; i < kVariables; ++i) {
+    SetVariable(kFolderVariables[i], kept[i] ? kept[i]->c_str() : nullptr);
+  }
 }
 
 }  // namespace

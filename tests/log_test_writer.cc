@@ -1,6 +1,6 @@
 // Test helper: log_test_writer <app-data folder> <temp folder> <count> writes count records
-// through LogWrite with the log's folders pointed at the given ones. An app-data folder of "-"
-// cannot be had.
+// through LogWrite with the shared log's folders pointed at the given ones. An app-data folder of
+// "-" cannot be had. The user's own folder is the system's (XDG_STATE_HOME).
 #include <cstdlib>
 #include <string>
 
