@@ -36,16 +36,23 @@ bool Copy(const fs::path& from, const fs::path& to) {
   return CopyTreeFollowingLinks(NarrowToWide(from.string()), NarrowToWide(to.string()));
 }
 
-// The copy in a child process, under limits the test must not take on itself.
-bool CopyInChild(const fs::path& from, const fs::path& to, const std::function<void()>& limit) {
+// The copy in a child process, under limits the test must not take on itself; its notes go to
+// *notes when given.
+bool CopyInChild(const fs::path& from, const fs::path& to, const std::function<void()>& limit,
+                 std::string* notes = nullptr) {
+  const fs::path noteFile = from.string() + ".notes";  // beside the source
   const pid_t child = fork();
   if (child == 0) {
+    const int file = open(noteFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(file, STDERR_FILENO);
     limit();
     _exit(Copy(from, to) ? 0 : 1);
   }
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status)) << "the copy did not end by itself: " << status;
+  if (notes != nullptr) *notes = testing::ReadFile(noteFile);
+  fs::remove(noteFile);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -137,6 +144,7 @@ TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
     const char* what;
     const char* destination;
     std::function<void(const fs::path& base)> setUp;
+    const char* refused;  // the end of the path the note names
   };
   const auto mode = [](const char* path, mode_t bits) {
     return [=](const fs::path& base) {
@@ -151,15 +159,16 @@ TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
     };
   };
   const Row rows[] = {
-      {"existing destination open to all", "dst", mode("dst", 0777)},
-      {"existing destination writable by the group", "dst", mode("dst", 0775)},
-      {"a directory in the destination open to all", "dst", mode("dst/sub/deeper", 0757)},
-      {"a parent open to all, not sticky", "shared/dst", mode("shared", 0777)},
+      {"existing destination open to all", "dst", mode("dst", 0777), "base/dst"},
+      {"existing destination writable by the group", "dst", mode("dst", 0775), "base/dst"},
+      {"a directory in the destination open to all", "dst", mode("dst/sub/deeper", 0757),
+       "dst/sub/deeper"},
+      {"a parent open to all, not sticky", "shared/dst", mode("shared", 0777), "base/shared"},
       {"a grandparent open to all, not sticky, parents missing", "shared/a/b/dst",
-       mode("shared", 0777)},
-      {"existing destination of another user", "dst", owner("dst")},
-      {"a directory of another user in the destination", "dst", owner("dst/sub")},
-      {"a parent of another user", "theirs/dst", owner("theirs")},
+       mode("shared", 0777), "base/shared"},
+      {"existing destination of another user", "dst", owner("dst"), "base/dst"},
+      {"a directory of another user in the destination", "dst", owner("dst/sub"), "dst/sub"},
+      {"a parent of another user", "theirs/dst", owner("theirs"), "base/theirs"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -170,8 +179,11 @@ TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
     testing::WriteFile(temp / "src/a.lua", "print(1)\n");
     row.setUp(temp / "base");
     const auto before = testing::TreeListing(temp / "base");
-    EXPECT_FALSE(Copy(temp / "src", temp / "base" / row.destination));
+    std::string notes;
+    EXPECT_FALSE(CopyInChild(
+        temp / "src", temp / "base" / row.destination, [] {}, &notes));
     EXPECT_EQ(testing::TreeListing(temp / "base"), before);
+    EXPECT_NE(notes.find(std::string(row.refused) + ": refused: "), std::string::npos) << notes;
   }
   // A sticky directory open to all, such as /tmp, is a fine parent.
   testing::TempDir temp;
@@ -196,6 +208,27 @@ TEST(TreeCopy, FailsWhenIncompleteAndStaysBoundedWhateverTheTree) {
     for (int fd = 3; fd < 64; ++fd) close(fd);
     Limit(RLIMIT_NOFILE, 6);
   }));
+  // What another user cannot read: a file, and where a link leads. (Root reads everything.)
+  if (geteuid() == 0) {
+    fs::permissions(temp.path(), fs::perms(0755));
+    testing::WriteFile(temp / "locked/inside.txt", "locked");
+    chmod((temp / "locked").c_str(), 0700);
+    testing::WriteFile(temp / "open/secret.txt", "secret");
+    chmod((temp / "open/secret.txt").c_str(), 0600);
+    fs::create_symlink(temp / "locked/inside.txt", temp / "open/behind.txt");
+    testing::MakeDirs(temp / "theirs");
+    chown((temp / "theirs").c_str(), kOtherUser, kOtherUser);
+    std::string notes;
+    EXPECT_FALSE(CopyInChild(
+        temp / "open", temp / "theirs/copy",
+        [] {
+          (void)!setgid(kOtherUser);
+          (void)!setuid(kOtherUser);
+        },
+        &notes));
+    EXPECT_NE(notes.find("secret.txt: not copied"), std::string::npos) << notes;
+    EXPECT_NE(notes.find("behind.txt: not copied"), std::string::npos) << notes;
+  }
   // 5,000 levels, far past the path limit, made and removed relative to open directories.
   const fs::path deep = temp / "deep";
   testing::MakeDirs(deep);
