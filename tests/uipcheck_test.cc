@@ -87,6 +87,7 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"clean, destination alone", nullptr, "out", 0, "^uipcheck: out is consistent"},
       {"source that is no package", nullptr, "out pkg", 2, "not a package"},
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},
+      {"version", nullptr, "--version", 0, "^uipcheck " UIPPACK_VERSION "$"},
       {"clean, container only", Packed("-uip", Noise), "pkg out", 0, "is the pack of pkg"},
       {"clean, archive only", Packed("zip"), "pkg out", 0, "is the pack of pkg"},
       {"rejected script shipped as source", Packed("", broken), "pkg out", 1,

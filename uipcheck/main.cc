@@ -32,6 +32,7 @@ namespace {
 constexpr const char* kUsage[] = {
     "usage: uipcheck [--json] SRC DST   check that DST is exactly the pack of SRC",
     "       uipcheck [--json] DST       check DST on its own for consistency",
+    "       uipcheck --version",
     "Exit status: 0 as expected, 1 differences found, 2 bad usage or an unreadable tree."};
 
 void PrintError(const std::string& text) {
@@ -73,6 +74,10 @@ int Run(const std::vector<fs::path>& arguments) {
   bool optionsEnded = false;
   for (const fs::path& argument : arguments) {
     const std::string text = DisplayText(argument);
+    if (!optionsEnded && text == "--version") {
+      uippack::platform::WriteConsoleLine(L"uipcheck " UIPPACK_VERSION);
+      return kExitMatch;
+    }
     if (!optionsEnded && text == "--json") {
       format = OutputFormat::kJson;
     } else if (!optionsEnded && text == "--") {
