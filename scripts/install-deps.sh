@@ -8,10 +8,11 @@ packages=(
   zlib1g-dev libarchive-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev clang-tidy-14 clang-format-14
   7zip lua5.4
+  dpkg-dev file lintian groff-base man-db
 )
 if [ "${UIPPACK_WITH_WINDOWS:-1}" = 1 ]; then
   # wine64 runs 64-bit programs in a 64-bit prefix; wine32:i386 is not needed for them.
-  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev locales procps)
+  packages+=(g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 locales procps)
   command -v npm >/dev/null || packages+=(npm)
 fi
 
