@@ -265,7 +265,7 @@ TEST(Names, WindowsConsoleShowsNamesTheAnsiCodePageLacks) {
   // script(1) gives Wine a terminal, which makes it a console; the session goes to stdout.
   const ProcessResult result = RunProcess(
       {"/usr/bin/script", "-q", "-e", "-c",
-       "stty cols 1000; wine " + (TheTarget().bin / "uippack.exe").string() + " -p pkg out",
+       "stty cols 1000; wine '" + (TheTarget().bin / "uippack.exe").string() + "' -p pkg out",
        "/dev/null"},
       s.work, {"LC_ALL=C.UTF-8"});
   EXPECT_EQ(result.exitStatus, 0);

@@ -16,10 +16,14 @@ const Target& TheTarget() {
     if (kind == nullptr || std::string(kind) != "wine")
       return Target{false, BinDir(), "", '/', "\n"};
     const char* build = std::getenv("UIPPACK_WIN64_BUILD");
+    // An unpacked Windows bundle instead of the build's bin folder.
+    const char* bundle = std::getenv("UIPPACK_WIN64_BIN");
     // One Wine server for every run of this process, instead of one per program start.
     RunProcess({"/usr/bin/wineserver", "-p60"});
-    return Target{true, fs::path(build != nullptr ? build : "build/win64") / "bin", ".exe", '\\',
-                  "\r\n"};
+    return Target{true,
+                  bundle != nullptr ? fs::path(bundle)
+                                    : fs::path(build != nullptr ? build : "build/win64") / "bin",
+                  ".exe", '\\', "\r\n"};
   }();
   return target;
 }

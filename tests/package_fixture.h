@@ -10,8 +10,8 @@
 namespace uippack::testing {
 
 // The build under test: the native one, or the Windows one under Wine when UIPPACK_TARGET is
-// "wine" (UIPPACK_WIN64_BUILD names its build directory; Wine's own variables come from the
-// environment).
+// "wine" (UIPPACK_WIN64_BUILD names its build directory, UIPPACK_WIN64_BIN instead the folder
+// of an unpacked Windows bundle; Wine's own variables come from the environment).
 struct Target {
   bool wine = false;
   fs::path bin;                // uippack and the tools beside it
