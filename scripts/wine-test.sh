@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows build and its tests under Wine, in one command: prepares the test bed (installing
 # what is missing), cross-builds the win64 preset, and runs its tests. The end-to-end scenarios
-# run from the native build's test binary, which scripts/test.sh builds first.
+# run from the native build's test binary, which scripts/test.sh builds first, against the
+# Windows zip (scripts/windows-bundle.sh) unpacked into a fresh folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
