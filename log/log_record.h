@@ -17,8 +17,7 @@ inline constexpr std::string_view kHeaderLine =
     "buildtime                   userdata\r\n";
 
 inline constexpr unsigned kLogVersion = 0x21078;
-// The build stamp column: the version the build was made from (set in CMake's project()).
-inline constexpr std::wstring_view kBuildTime = L"" UIPPACK_VERSION;
+inline constexpr std::wstring_view kBuildTime = L"Thu May 20 15:07:02 2010";
 
 inline constexpr std::size_t kMaxMutexName = 255;
 inline constexpr std::size_t kMaxFilePath = 259;

@@ -34,7 +34,7 @@ const path kLog = "RUNTRAIL/RUNTRAIL_log_test.log";  // named after this executa
 // A record of this thread at the local time the fixture gives.
 std::string Record(const std::string& text) {
   return "2024-03-05 07:08:09.012\t[log_test]\t[" + std::to_string(getpid()) + "]\t[" +
-         std::to_string(gettid()) + "]\t[0x00021078]\t[" UIPPACK_VERSION "]\t" + text + "\r\n";
+         std::to_string(gettid()) + "]\t[0x00021078]\t[Thu May 20 15:07:02 2010]\t" + text + "\r\n";
 }
 
 // Gives the log a folder as the system would, and whether it may be had.
