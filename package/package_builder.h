@@ -35,7 +35,8 @@ class PackageBuilder {
   int CollectPackItems(const std::wstring& root);
   int CollectUnpackItems(const std::wstring& root);
 
-  // Pipelines (pack_pipeline.cc, unpack_pipeline.cc).
+  // Pipelines (pack_pipeline.cc, unpack_pipeline.cc). PackAll and UnpackAll return once every
+  // removal their steps started has ended, whatever the verdict.
   int PackAll(const std::wstring& source, const std::wstring& destination);
   int CompileScripts();
   int CompressLayoutDirs();

@@ -17,8 +17,8 @@ namespace fs = testing::fs;
 
 std::wstring Wide(const fs::path& path) { return platform::NarrowToWide(path.string()); }
 
-// Records every command as "run ..." or "start ..."; awaited ones answer with the queued
-// outcomes, then Completed.
+// Records every command as "run ..." or "start ...", and each wait for the started ones as
+// "wait"; awaited ones answer with the queued outcomes, then Completed.
 class FakeRunner final : public CommandRunner {
  public:
   RunOutcome Run(const std::wstring& commandLine) override {
@@ -31,6 +31,7 @@ class FakeRunner final : public CommandRunner {
   void Start(const std::string& narrowCommandLine) override {
     commands.push_back("start " + narrowCommandLine);
   }
+  void WaitForStarted() override { commands.emplace_back("wait"); }
   std::vector<std::string> commands;
   std::vector<RunOutcome> outcomes;
 };
@@ -106,6 +107,8 @@ TEST_F(PipelineTest, OverlappingTreesAreRefusedBeforeAnythingIsCopied) {
     EXPECT_EQ(refused, destination != sibling) << destination;
   }
   EXPECT_TRUE(fs::is_empty(source));
+  // Every run, refused or failed, ends by waiting for what it started.
+  EXPECT_EQ(runner_.commands, std::vector<std::string>(8, "wait"));
 }
 
 TEST(LayoutOutputs, TheModeDecidesWhatALayoutDirectoryLeaves) {

@@ -15,8 +15,9 @@ class SystemRunner final : public CommandRunner {
     return platform::RunProcessAndWait(commandLine);
   }
   void Start(const std::string& narrowCommandLine) override {
-    platform::StartProcessDetached(narrowCommandLine);
+    platform::StartBackgroundProcess(narrowCommandLine);
   }
+  void WaitForStarted() override { platform::WaitForBackgroundProcesses(); }
 };
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Starting the external tools: awaited runs, detached removals, and where the tools live.
+// Starting the external tools: awaited runs, removals in the background, and where the tools
+// live.
 #pragma once
 
 #include <cstddef>
@@ -19,8 +20,11 @@ class CommandRunner {
   virtual ~CommandRunner() = default;
   // Starts the command line and waits for its end without a time limit.
   virtual RunOutcome Run(const std::wstring& commandLine) = 0;
-  // Starts the command line, in the system's narrow encoding, and goes on at once.
+  // Starts the command line, in the system's narrow encoding, and goes on at once; the runner
+  // keeps track of it.
   virtual void Start(const std::string& narrowCommandLine) = 0;
+  // Waits without a time limit for every command Start started that has not ended yet.
+  virtual void WaitForStarted() = 0;
 };
 
 // The runner that starts real processes.
@@ -35,10 +39,11 @@ RunOutcome RunCommand(CommandRunner& runner, const CommandBuffer& commandLine);
 bool RunToolForItem(CommandRunner& runner, const CommandBuffer& command, std::wstring_view prefix,
                     const std::wstring& item);
 
-// Starts the command and goes on at once; it is never awaited and may outlive the run.
+// Starts the command and goes on at once: it runs alongside the following steps until the
+// runner's WaitForStarted.
 void StartCommand(CommandRunner& runner, const CommandBuffer& commandLine);
 
-// The command line in the system's narrow encoding, as the detached start hands it on.
+// The command line in the system's narrow encoding, as a start in the background hands it on.
 void WideToAnsi(const wchar_t* text, std::size_t length, std::string* out);
 
 // The directory of the running executable, without a trailing separator; empty when it

@@ -1,4 +1,5 @@
-// Processes: starting the tools, awaited or detached, and this process's own set-up and path.
+// Processes: starting the tools, awaited at once or in the background, and this process's own
+// set-up and path.
 #pragma once
 
 #include <string>
@@ -24,10 +25,14 @@ bool QuoteCommandArgument(std::wstring_view argument, bool endsInWildcard, std::
 // no shell reads it. The child's exit code is not read.
 RunOutcome RunProcessAndWait(const std::wstring& commandLine);
 
-// Starts narrowCommandLine (in the system's narrow encoding) and returns at once; the child is
-// never awaited and may outlive this process. Ended children do not pile up: a later start
-// reaps them, and the system does once this process has ended.
-void StartProcessDetached(const std::string& narrowCommandLine);
+// Starts narrowCommandLine (in the system's narrow encoding), sharing this console, and returns
+// at once: the child runs alongside whatever this process does next, and is kept until
+// WaitForBackgroundProcesses. Ended children do not pile up: a later start lets them go.
+void StartBackgroundProcess(const std::string& narrowCommandLine);
+
+// Waits without a time limit for every child StartBackgroundProcess started that has not been
+// awaited yet, so that what they do is done when this returns.
+void WaitForBackgroundProcesses();
 
 // Set-up before the run. On POSIX a console pipe closed by its reader, or a file size limit
 // reached by a container write, then makes the write fail with an error instead of ending the

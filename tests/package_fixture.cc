@@ -84,9 +84,8 @@ void MakePackage(const fs::path& root) {
   WriteFile(root / "package.cfg", "name=test\n");
 }
 
-namespace {
-
-bool NamedByAProcess(const std::string& text) {
+bool NamedByAProcess(const fs::path& root) {
+  const std::string text = TargetPath(root);
   // readdir goes on past a process that ends while it is listed; a failed read of its command
   // line, which a stream's own buffer would throw on, marks only the stream that copies it.
   DIR* proc = opendir("/proc");
@@ -99,15 +98,6 @@ bool NamedByAProcess(const std::string& text) {
   }
   if (proc != nullptr) closedir(proc);
   return named;
-}
-
-}  // namespace
-
-bool WaitForRemovals(const fs::path& root) {
-  // Some quiet polls in a row: a process Wine has just started may not show its arguments yet.
-  int quiet = 0;
-  const std::string named = TargetPath(root);
-  return WaitUntil([&] { return (quiet = NamedByAProcess(named) ? 0 : quiet + 1) >= 3; });
 }
 
 std::vector<std::string> Listing(const fs::path& root, const std::vector<std::string>& excluded) {

@@ -38,9 +38,9 @@ std::vector<std::string> OwnLines(const std::string& out);
 // nametable.cfg and package.cfg.
 void MakePackage(const fs::path& root);
 
-// Waits until no process names root in its command line: the removals and deletions a run
-// starts are detached and may outlive it.
-bool WaitForRemovals(const fs::path& root);
+// Whether a running process names root, as the target spells it, in its command line: what a
+// run started and left running would.
+bool NamedByAProcess(const fs::path& root);
 
 // Every entry below root but the excluded top-level names, with type, size, mode and time of
 // change, sorted: whatever a run wrote there shows. Also lists trees deeper than PATH_MAX.

@@ -1,7 +1,7 @@
 // The POSIX stand-ins for Windows services: command lines split by the Windows rules, how a run
-// ends, signals a run outlives, detached starts that do not pile up, and UTF-8 text that carries
-// any byte. That a tool gets its arguments whole without a shell, or fails to start when missing,
-// shows end to end.
+// ends, signals a run outlives, background starts that do not pile up and are awaited, and UTF-8
+// text that carries any byte. That a tool gets its arguments whole without a shell, or fails to
+// start when missing, shows end to end.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,16 +84,18 @@ bool AllChildrenEnded() {
   return true;
 }
 
-// Each start reaps the detached children that have ended, so at most the last one is left.
-TEST(Processes, DetachedStartsDoNotPileUpAsZombies) {
+// Each start reaps the background children that have ended, so they do not pile up; the wait
+// leaves none, and their work done.
+TEST(Processes, BackgroundStartsDoNotPileUpAndAreAllAwaited) {
   testing::TempDir temp;
-  for (int i = 0; i < 50; ++i) StartProcessDetached("mkdir " + (temp / std::to_string(i)).string());
+  for (int i = 0; i < 50; ++i)
+    StartBackgroundProcess("mkdir " + (temp / std::to_string(i)).string());
   ASSERT_TRUE(testing::WaitUntil(AllChildrenEnded));
-  EXPECT_EQ(std::distance(testing::fs::directory_iterator(temp.path()), {}), 50);
-  StartProcessDetached("true");
-  int zombies = 0;
-  while (waitpid(-1, nullptr, WNOHANG) > 0) ++zombies;
-  EXPECT_LE(zombies, 1);
+  StartBackgroundProcess("sh -c \"sleep 0.2 && mkdir " + (temp / "late").string() + "\"");
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), 0);  // the 50 are reaped, the last one still runs
+  WaitForBackgroundProcesses();
+  EXPECT_EQ(std::distance(testing::fs::directory_iterator(temp.path()), {}), 51);
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 }
 
 }  // namespace

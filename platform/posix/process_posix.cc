@@ -38,15 +38,15 @@ class ArgumentVector {
   std::vector<char*> pointers_;
 };
 
-// Detached children not reaped yet.
-std::vector<pid_t>& PendingDetached() {
+// Background children not reaped yet.
+std::vector<pid_t>& PendingBackground() {
   static std::vector<pid_t> pending;
   return pending;
 }
 
-// Reaps the detached children that have ended, without waiting for the others.
-void ReapEndedDetached() {
-  std::erase_if(PendingDetached(), [](pid_t pid) {
+// Reaps the background children that have ended, without waiting for the others.
+void ReapEndedBackground() {
+  std::erase_if(PendingBackground(), [](pid_t pid) {
     int status = 0;
     pid_t reaped;
     do {
@@ -78,19 +78,22 @@ RunOutcome RunProcessAndWait(const std::wstring& commandLine) {
   return WaitForExit(pid) ? RunOutcome::Completed : RunOutcome::WaitFailed;
 }
 
-void StartProcessDetached(const std::string& narrowCommandLine) {
+void StartBackgroundProcess(const std::string& narrowCommandLine) {
   ArgumentVector arguments(narrowCommandLine);
   if (!arguments.HasProgram()) return;
-  ReapEndedDetached();
+  ReapEndedBackground();
   // Spawned directly, like the awaited tools, and not through an intermediate fork: a fork
   // copies this process's page tables and then faults on every page written afterwards, which
-  // on a virtual machine cost more than all the rest of the run's own work. The child is never
-  // waited for; a later start reaps it once it has ended, and init does after this process
-  // has ended.
+  // on a virtual machine cost more than all the rest of the run's own work.
   pid_t pid = 0;
   if (posix_spawnp(&pid, arguments.argv()[0], nullptr, nullptr, arguments.argv(), environ) == 0) {
-    PendingDetached().push_back(pid);
+    PendingBackground().push_back(pid);
   }
+}
+
+void WaitForBackgroundProcesses() {
+  for (const pid_t pid : PendingBackground()) WaitForExit(pid);
+  PendingBackground().clear();
 }
 
 void PrepareProcess() {

@@ -1,10 +1,9 @@
 // Checks of the Win32 layer that the end-to-end runs do not reach: the listing's first entry and
-// links, share mode 0, no look-alike narrow text, paths, how a run ends, the user's own log
-// folder and its lock. (Detached starts show end to end: the removals they make are awaited
-// there.) Runs on Windows or under Wine; no test framework is built for this target, so it
-// prints one line per failed check and exits 1. The optional argument is a directory holding
-// "real", a directory, and "link", a symbolic link to it (Wine cannot make one through
-// CreateSymbolicLinkW).
+// links, share mode 0, no look-alike narrow text, paths, how a run ends, background starts
+// awaited together, the user's own log folder and its lock. Runs on Windows or under Wine; no
+// test framework is built for this target, so it prints one line per failed check and exits 1.
+// The optional argument is a directory holding "real", a directory, and "link", a symbolic link
+// to it (Wine cannot make one through CreateSymbolicLinkW).
 #include <windows.h>
 
 #include <cstdio>
@@ -78,6 +77,16 @@ int wmain(int argc, wchar_t** argv) {
   CHECK(RunProcessAndWait(L"cmd.exe /c exit 3") == RunOutcome::Completed);
   CHECK(RunProcessAndWait(L"uippack-no-such-program.exe") == RunOutcome::StartFailed);
   CHECK(RunProcessAndWait(L"") == RunOutcome::StartFailed);
+
+  // Their work is done once the wait returns, however slowly cmd.exe starts.
+  std::wstring made;
+  for (int i = 0; i < 8; ++i) {
+    const std::wstring name = L"bg" + std::to_wstring(i);
+    StartBackgroundProcess(WideToNarrow(L"cmd.exe /c mkdir \"" + root + L"\\" + name + L"\""));
+    made += name + L"/ ";
+  }
+  WaitForBackgroundProcesses();
+  CHECK(Listing(root) == L"../ ./ " + made + L"sub/ ");
 
   // A user's own log folder is made level by level; its lock is held by one handle at a time,
   // and given up when its holder goes.
