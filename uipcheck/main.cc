@@ -113,7 +113,6 @@ int Run(const std::vector<fs::path>& arguments) {
     }
   }
 
-  WaitForPendingRemovals(destination.path);
   Report report(format, uippack::platform::StandardErrorIsTerminal());
   // Reading archives and comparing files is most of the work; it goes to a few threads.
   TreeCheck check(report, std::min(std::thread::hardware_concurrency(), 4u));

@@ -1,7 +1,6 @@
 #include "uipcheck/tree_check.h"
 
 #include <algorithm>
-#include <chrono>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -292,51 +291,6 @@ void TreeCheck::NoteLayoutMode(const std::string& display, bool hasContainer, bo
   } else if (outputs != firstModeOutputs_) {
     walk_->Difference(
         display, firstModeOutputs_ + " as at " + firstModeSite_ + " (one run, one mode)", outputs);
-  }
-}
-
-// ---------------------------------------------------------------------------------------------
-
-namespace {
-
-// The directories packing removes that are still there, with their entry counts: what a
-// removal in progress changes.
-void CollectPendingRemovals(const fs::path& directory, bool inResources,
-                            std::vector<std::pair<fs::path, std::size_t>>* pending) {
-  std::vector<TreeEntry> entries;
-  std::string error;
-  if (!ListDirectory(directory, &entries, &error)) return;
-  for (const TreeEntry& entry : entries) {
-    if (entry.kind != EntryKind::kDirectory || IsHiddenName(entry.name)) continue;
-    if (entry.name == kLayoutDirectory || inResources) {
-      std::vector<TreeEntry> inside;
-      ListDirectory(entry.path, &inside, &error);
-      pending->emplace_back(entry.path, inside.size());
-    } else {
-      CollectPendingRemovals(entry.path, entry.name == kResourceDirectory, pending);
-    }
-  }
-}
-
-}  // namespace
-
-void WaitForPendingRemovals(const fs::path& destination) {
-  using Clock = std::chrono::steady_clock;
-  constexpr auto kPoll = std::chrono::milliseconds(50);
-  constexpr auto kQuiet = std::chrono::seconds(1);  // no change for this long: a leftover
-  constexpr auto kLongest = std::chrono::seconds(30);
-  const Clock::time_point start = Clock::now();
-  Clock::time_point lastChange = start;
-  std::vector<std::pair<fs::path, std::size_t>> previous;
-  CollectPendingRemovals(destination, false, &previous);
-  while (!previous.empty()) {
-    const Clock::time_point now = Clock::now();
-    if (now - lastChange >= kQuiet || now - start >= kLongest) return;
-    std::this_thread::sleep_for(kPoll);
-    std::vector<std::pair<fs::path, std::size_t>> current;
-    CollectPendingRemovals(destination, false, &current);
-    if (current != previous) lastChange = Clock::now();
-    previous = std::move(current);
   }
 }
 

@@ -76,9 +76,4 @@ class TreeCheck {
   CheckPool pool_;  // last: joined before the rest goes
 };
 
-// Packing removes layout directories and resource subdirectories with detached processes
-// that may still run when uippack has exited. Waits while such directories are still there
-// and still changing, so that a check run right after a pack does not see them half gone.
-void WaitForPendingRemovals(const fs::path& destination);
-
 }  // namespace uipcheck
