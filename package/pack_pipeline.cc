@@ -3,6 +3,7 @@
 #include <string>
 
 #include "package/command_templates.h"
+#include "package/consumed_paths.h"
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
 #include "package/tree_overlap.h"
@@ -51,6 +52,11 @@ int PackageBuilder::CompressLayoutDirs() {
   for (const std::wstring& entry : layoutDirs) {
     std::wstring directory = entry;
     if (!directory.empty() && directory.back() == platform::kPathSeparator) directory.pop_back();
+    // A layout directory inside one archived before is in that archive, as a plain directory.
+    if (IsConsumed(directory, consumedPaths)) {
+      platform::WriteConsoleLine(L"Compress " + directory + L" finished!");
+      continue;
+    }
     const std::wstring archive = directory + L".zip";
 
     const CommandBuffer compress(
@@ -60,6 +66,7 @@ int PackageBuilder::CompressLayoutDirs() {
     if (!RunToolForItem(runner_, compress, L"Compress ", directory)) return 0;
     if (wrap) WrapZipToContainer(archive);  // a failed wrap does not stop the run
     StartCommand(runner_, CommandBuffer(templates::kRemoveDirectory, {PathArgument(directory)}));
+    consumedPaths.push_back(directory);
     platform::WriteConsoleLine(L"Compress " + directory + L" finished!");
   }
   platform::WriteConsoleLine(L"Compress all layout directories finished!");
@@ -69,12 +76,18 @@ int PackageBuilder::CompressLayoutDirs() {
 int PackageBuilder::CompressResourceDirs() {
   const std::wstring toolDirectory = GetToolDirectory();
   for (const std::wstring& resourceDirectory : resourceDirs) {
+    // Inside an archived directory it is in that archive already, and may be half removed.
+    if (IsConsumed(resourceDirectory, consumedPaths)) continue;
     platform::DirectoryListing listing;
     if (!listing.Open(resourceDirectory)) return 0;
     platform::DirectoryEntry entry;
     while (listing.Next(&entry)) {
       if (!entry.isDirectory || entry.name.empty() || platform::IsHiddenName(entry.name)) continue;
       const std::wstring subdirectory = platform::ChildPath(resourceDirectory, entry.name);
+      // A layout directory here was archived, and its line printed, by the layout step.
+      if (IsConsumed(subdirectory, consumedPaths)) continue;
+      // One inside it is being removed, and the archive must not catch it half gone.
+      if (HoldsConsumed(subdirectory, consumedPaths)) runner_.WaitForStarted();
       const CommandBuffer compress(
           templates::kArchiveResource,
           {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(subdirectory + L".zip"),
@@ -82,6 +95,7 @@ int PackageBuilder::CompressResourceDirs() {
       if (!RunToolForItem(runner_, compress, L"Compress ", subdirectory)) return 0;
       StartCommand(runner_,
                    CommandBuffer(templates::kRemoveDirectory, {PathArgument(subdirectory)}));
+      consumedPaths.push_back(subdirectory);
       platform::WriteConsoleLine(L"Compress " + subdirectory + L" finished!");
     }
   }

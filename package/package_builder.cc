@@ -23,6 +23,7 @@ PackageBuilder::~PackageBuilder() {
   resourceDirs.clear();
   zipFiles.clear();
   containerFiles.clear();
+  consumedPaths.clear();
 }
 
 int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {

@@ -55,6 +55,9 @@ class PackageBuilder {
   PathList resourceDirs;
   PathList zipFiles;
   PathList containerFiles;
+  // The directories archived and the archives extracted so far, each with its removal started
+  // (consumed_paths.h).
+  PathList consumedPaths;
   std::wstring modeOption;
 
  private:

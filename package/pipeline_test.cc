@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "package/consumed_paths.h"
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
 #include "platform/text.h"
@@ -86,13 +87,44 @@ TEST_F(PipelineTest, ArchivesAreExtractedOnlyIntoADirectoryOfTheirOwn) {
   ASSERT_EQ(runner_.commands.size(), 3u);  // extracted, then the archive and container deleted
   EXPECT_EQ(runner_.commands[2], "start rm -f " + (res_ / "layout.uip").string());
 
-  for (const char* name : {"...zip", "..zip", ".zip", "file.zip", "link.zip", "a.b.zip", "c.zip"})
+  // The zip beside the container was extracted with it: it only gets its line.
+  for (const char* name :
+       {"...zip", "..zip", ".zip", "file.zip", "link.zip", "layout.zip", "a.b.zip", "c.zip"})
     builder_.zipFiles.push_back(Wide(res_ / name));
   runner_.outcomes = {RunOutcome::StartFailed};
   const std::string out = Printed(&PackageBuilder::DecompressZipFiles, 0);
-  EXPECT_EQ(out.rfind("Decompress " + (res_ / "a.b.zip").string() + " failed, CreateProcess", 0),
+  EXPECT_EQ(out.rfind("Decompress " + (res_ / "layout.zip").string() + " finished!\nDecompress " +
+                          (res_ / "a.b.zip").string() + " failed, CreateProcess",
+                      0),
             0u);
   EXPECT_EQ(runner_.commands.size(), 4u);  // a.b.zip alone was tried, and stopped the step
+}
+
+// What was archived and is being removed is not worked on again: a layout directory inside an
+// archived one only gets its line, a res directory inside one is not listed, a resource
+// subdirectory the layout step archived is passed over, and one holding a layout directory
+// being removed is archived once that removal has ended.
+TEST_F(PipelineTest, WhatLiesInAnArchivedDirectoryIsNotArchivedAgain) {
+  const fs::path layout = temp_ / "layout";
+  for (const auto& dir : {layout / "res/images", res_ / "layout", res_ / "skin/layout"})
+    testing::MakeDirs(dir);
+  std::string expected;
+  for (const auto& dir : {layout, layout / "a/layout", res_ / "layout", res_ / "skin/layout"}) {
+    builder_.layoutDirs.push_back(Wide(dir));
+    expected += "Compress " + dir.string() + " finished!\n";
+  }
+  builder_.resourceDirs = {Wide(layout / "res"), Wide(res_)};
+  builder_.modeOption = L"zip";
+  std::string printed = Printed(&PackageBuilder::CompressLayoutDirs, 1);
+  printed += Printed(&PackageBuilder::CompressResourceDirs, 1);
+  expected += "Compress all layout directories finished!\nCompress " + (res_ / "skin").string() +
+              " finished!\nCompress all resource directories finished!\n";
+  EXPECT_EQ(printed, expected);
+  std::vector<std::string> kinds;
+  for (const auto& command : runner_.commands) kinds.push_back(command.substr(0, 4));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"run ", "star", "run ", "star", "run ", "star", "wait",
+                                             "run ", "star"}));
+  EXPECT_EQ(runner_.commands.back(), "start rm -rf " + (res_ / "skin").string());
 }
 
 TEST_F(PipelineTest, OverlappingTreesAreRefusedBeforeAnythingIsCopied) {
@@ -109,6 +141,29 @@ TEST_F(PipelineTest, OverlappingTreesAreRefusedBeforeAnythingIsCopied) {
   EXPECT_TRUE(fs::is_empty(source));
   // Every run, refused or failed, ends by waiting for what it started.
   EXPECT_EQ(runner_.commands, std::vector<std::string>(8, "wait"));
+}
+
+// Paths as one walk spells them: the same path or one below it lies within; a name that only
+// begins like the directory's does not.
+TEST(ConsumedPaths, APathLiesWithinItselfAndTheDirectoriesAboveIt) {
+  const struct {
+    const wchar_t* path;
+    std::vector<std::wstring> consumed;
+    bool isConsumed, holdsConsumed;
+  } cases[] = {
+      {L"o/layout", {L"o/layout"}, true, true},
+      {L"o/layout/a/layout", {L"o/res/x", L"o/layout"}, true, false},
+      {L"o/layout/res", {L"o/layout/"}, true, false},
+      {L"o/res/skin", {L"o/res/skin/layout"}, false, true},
+      {L"o/layout2", {L"o/layout"}, false, false},
+      {L"o/layout.zip", {L"o/layout"}, false, false},
+      {L"o/res", {}, false, false},
+      {L"o/res", {L""}, false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsConsumed(c.path, c.consumed), c.isConsumed) << c.path;
+    EXPECT_EQ(HoldsConsumed(c.path, c.consumed), c.holdsConsumed) << c.path;
+  }
 }
 
 TEST(LayoutOutputs, TheModeDecidesWhatALayoutDirectoryLeaves) {

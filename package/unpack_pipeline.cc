@@ -3,6 +3,7 @@
 #include <string>
 
 #include "package/command_templates.h"
+#include "package/consumed_paths.h"
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
 #include "package/tree_overlap.h"
@@ -72,6 +73,7 @@ int PackageBuilder::DecompressContainers() {
     if (!Extract(runner_, toolDirectory, archive, stem)) return 0;
     DeleteFileLater(runner_, archive);
     DeleteFileLater(runner_, container);
+    consumedPaths.push_back(archive);
     platform::WriteConsoleLine(L"Decompress " + archive + L" finished!");
   }
   platform::WriteConsoleLine(L"Decompress all resource zip files finished!");
@@ -81,6 +83,11 @@ int PackageBuilder::DecompressContainers() {
 int PackageBuilder::DecompressZipFiles() {
   const std::wstring toolDirectory = GetToolDirectory();
   for (const std::wstring& archive : zipFiles) {
+    // The zip kept beside a container is the one the container step extracted.
+    if (IsConsumed(archive, consumedPaths)) {
+      platform::WriteConsoleLine(L"Decompress " + archive + L" finished!");
+      continue;
+    }
     const std::wstring target(platform::StemBefore(archive, L".zip"));
     if (!IsSafeToExtract(archive, target)) continue;
     if (!Extract(runner_, toolDirectory, archive, target)) return 0;

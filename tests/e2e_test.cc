@@ -22,7 +22,9 @@ namespace uippack::testing {
 namespace {
 
 using ::testing::Contains;
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using Lines = std::vector<std::string>;
 constexpr int kFailed = 255;  // -1 as a POSIX shell sees it
 
@@ -49,6 +51,11 @@ std::string RunLua(const fs::path& script) {
   return run.out + run.err;
 }
 
+// What the tools say when they meet a file or directory that is gone or going: 7-Zip's
+// warnings and errors, rm's and cmd.exe's complaints.
+constexpr const char* kToolComplaint =
+    "WARNING|ERROR|[Ee]rror|[Cc]annot|not empty|No such|[Nn]ot [Ff]ound";
+
 // A working directory, the current one of every run in it.
 struct Scene {
   TempDir temp;
@@ -74,6 +81,22 @@ struct Scene {
     EXPECT_EQ(check.exitStatus, 0) << check.out << check.err;
   }
 
+  // A tree's listing with each archive given by its entries (names, sizes, CRCs) rather than by
+  // its bytes, which hold the times the files were written, and each container by its size.
+  Lines Fingerprint(const std::string& tree) const {
+    Lines lines = TreeListing(work / tree);
+    for (auto& line : lines) {
+      const std::string path = line.substr(2, line.find(' ', 2) - 2);
+      if (path.ends_with(".uip")) line.resize(line.rfind(' '));
+      if (!path.ends_with(".zip")) continue;
+      const std::string entries =
+          RunProcess({(BinDir() / "7z").string(), "l", "-slt", "-ba", (work / tree / path)}).out;
+      static const std::regex times("(Modified|Created|Accessed) = .*\n");
+      line = path + ":\n" + std::regex_replace(entries, times, "");
+    }
+    return lines;
+  }
+
   // A tree's listing with the scripts' content left out: unpacking keeps them compiled.
   Lines Shape(const std::string& tree) const {
     Lines lines = TreeListing(work / tree);
@@ -89,6 +112,7 @@ struct Scene {
                        const std::string& source, const Lines& env = {}) const {
     const ProcessResult unpacked = Run({"-u", packed, back}, env);
     ASSERT_EQ(unpacked.exitStatus, 0) << unpacked.out;
+    EXPECT_THAT(unpacked.out + unpacked.err, Not(ContainsRegex(kToolComplaint)));
     const Lines lines = OwnLines(unpacked.out);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Decompress all resource zip files finished!"),
               2);
@@ -203,6 +227,47 @@ TEST(Pack, ContainerOnlyModeKeepsEveryKindOfDirectory) {
   EXPECT_TRUE(fs::exists(s.work / "out/layout.uip") && !fs::exists(s.work / "out/layout.zip"));
   s.ExpectPackOf("pkg", "out");
   s.ExpectRoundTrip("out", "back", "pkg");
+}
+
+// A package shaped like a UI library: layout directories inside the layout directory, scripts
+// at every level, a res directory in it too, and resources of many files.
+void MakeLibrary(const fs::path& root) {
+  MakePackage(root);
+  for (const std::string level : {"", "a/", "a/b/"}) {
+    WriteFile(root / ("layout/" + level + "init.lua"), "return '" + level + "'\n");
+    WriteFile(root / ("layout/" + level + "layout/widget.lua"), "return {'" + level + "'}\n");
+  }
+  WriteFile(root / "layout/res/theme.lua", "return 'dark'\n");
+  for (int i = 0; i < 400; ++i) {
+    WriteFile(root / ("layout/res/icons/" + std::to_string(i) + ".png"), std::to_string(i));
+    WriteFile(root / ("res/images/many/" + std::to_string(i) + ".png"), std::to_string(i));
+  }
+}
+
+// What lies inside an archived layout directory is archived with it, as it is, and once: every
+// run gives the same tree, and no tool meets a directory that is being removed.
+TEST(Nesting, LayoutsAndResourcesInALayoutPackToOneTreeInEveryMode) {
+  Scene s;
+  MakeLibrary(s.work / "pkg");
+  for (const std::string mode : {"", "-uip", "zip"}) {
+    Lines first;
+    for (int run = 0; run < 3; ++run) {
+      SCOPED_TRACE("mode \"" + mode + "\", run " + std::to_string(run));
+      Lines arguments = {"-p", "pkg", "out"};
+      if (!mode.empty()) arguments.push_back(mode);
+      const ProcessResult packed = s.Run(arguments);
+      ASSERT_EQ(packed.exitStatus, 0) << packed.out;
+      EXPECT_THAT(packed.out + packed.err, Not(ContainsRegex(kToolComplaint)));
+      EXPECT_THAT(OwnLines(packed.out),
+                  Contains(ForTarget("Compress out/layout/a/b/layout finished!")));
+      s.ExpectPackOf("pkg", "out");
+      const Lines print = s.Fingerprint("out");
+      if (first.empty()) first = print;
+      EXPECT_EQ(print, first);
+      if (run == 0 && mode.empty()) s.ExpectRoundTrip("out", "back", "pkg");
+      fs::remove_all(s.work / "out");
+    }
+  }
 }
 
 // Run as a shell script runs it, waiting for its process alone with the console in a file (as
