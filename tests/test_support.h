@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace uippack::testing {
 
 namespace fs = std::filesystem;
@@ -51,5 +53,14 @@ std::vector<std::string> TreeListing(const fs::path& root);
 
 // Polls until done() holds, for timeoutSeconds at most; false when it never did.
 bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds = 30.0);
+
+// Runs body in a child process, so that what it changes (limits, identity, signals) stays there:
+// its result as the exit status, or -1 when the child did not end by itself.
+int InChild(const std::function<int()>& body);
+// Sets both the soft and the hard limit of the resource.
+void Limit(int resource, unsigned long value);
+
+// The path as the product's wide strings carry it.
+inline std::wstring Wide(const fs::path& path) { return platform::NarrowToWide(path.string()); }
 
 }  // namespace uippack::testing
