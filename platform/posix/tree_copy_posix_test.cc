@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,7 +16,6 @@
 
 #include "platform/directory.h"
 #include "platform/handle.h"
-#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::platform {
@@ -26,46 +24,28 @@ namespace {
 namespace fs = testing::fs;
 
 constexpr uid_t kOtherUser = 65534;  // nobody
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSpaceMayBeLimited = false;  // the sanitizer reserves far more
-#else
-constexpr bool kAddressSpaceMayBeLimited = true;
-#endif
 
 bool Copy(const fs::path& from, const fs::path& to) {
-  return CopyTreeFollowingLinks(NarrowToWide(from.string()), NarrowToWide(to.string()));
+  return CopyTreeFollowingLinks(testing::Wide(from), testing::Wide(to));
 }
 
-// The copy in a child process, under limits the test must not take on itself; its notes go to
-// *notes when given.
+// The copy in a child process, under limits the test must not take on itself (when given); its
+// notes go to *notes when given.
 bool CopyInChild(const fs::path& from, const fs::path& to, const std::function<void()>& limit,
                  std::string* notes = nullptr) {
   const fs::path noteFile = from.string() + ".notes";  // beside the source
-  const pid_t child = fork();
-  if (child == 0) {
-    const int file = open(noteFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(file, STDERR_FILENO);
-    limit();
-    _exit(Copy(from, to) ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status)) << "the copy did not end by itself: " << status;
+  const int status = testing::InChild([&] {
+    dup2(open(noteFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+    if (limit) limit();
+    return Copy(from, to) ? 0 : 1;
+  });
+  EXPECT_NE(status, -1) << "the copy did not end by itself";
   if (notes != nullptr) *notes = testing::ReadFile(noteFile);
   fs::remove(noteFile);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return status == 0;
 }
 
-void Limit(int resource, rlim_t value) {
-  const rlimit limit{value, value};
-  setrlimit(resource, &limit);
-}
-
-mode_t ModeOf(const fs::path& path) {
-  struct stat info {};
-  lstat(path.c_str(), &info);
-  return info.st_mode & 07777;
-}
+fs::perms ModeOf(const fs::path& path) { return fs::symlink_status(path).permissions(); }
 
 TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestination) {
   testing::TempDir temp;
@@ -129,11 +109,11 @@ TEST(TreeCopy, WhatTheCopyMakesOnlyItsOwnerMayWrite) {
   const bool copied = Copy(src, temp / "made/dst");
   umask(previous);
   ASSERT_TRUE(copied);
-  EXPECT_EQ(ModeOf(temp / "made"), 0750u);
-  EXPECT_EQ(ModeOf(temp / "made/dst"), 0750u);
-  EXPECT_EQ(ModeOf(temp / "made/dst/open"), 0750u);
-  EXPECT_EQ(ModeOf(temp / "made/dst/open/file.lua"), 0640u);
-  EXPECT_EQ(ModeOf(temp / "made/dst/open/script.sh"), 0750u);
+  EXPECT_EQ(ModeOf(temp / "made"), fs::perms(0750));
+  EXPECT_EQ(ModeOf(temp / "made/dst"), fs::perms(0750));
+  EXPECT_EQ(ModeOf(temp / "made/dst/open"), fs::perms(0750));
+  EXPECT_EQ(ModeOf(temp / "made/dst/open/file.lua"), fs::perms(0640));
+  EXPECT_EQ(ModeOf(temp / "made/dst/open/script.sh"), fs::perms(0750));
 }
 
 // A destination that another user could change is refused before anything is made in it: a
@@ -144,7 +124,7 @@ TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
     const char* what;
     const char* destination;
     std::function<void(const fs::path& base)> setUp;
-    const char* refused;  // the end of the path the note names
+    const char* refused;  // the end of the path the note names; nullptr: not refused
   };
   const auto mode = [](const char* path, mode_t bits) {
     return [=](const fs::path& base) {
@@ -169,6 +149,7 @@ TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
       {"existing destination of another user", "dst", owner("dst"), "base/dst"},
       {"a directory of another user in the destination", "dst", owner("dst/sub"), "dst/sub"},
       {"a parent of another user", "theirs/dst", owner("theirs"), "base/theirs"},
+      {"a sticky parent open to all, as /tmp is, is fine", "tmp/dst", mode("tmp", 01777), nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -180,17 +161,12 @@ TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
     row.setUp(temp / "base");
     const auto before = testing::TreeListing(temp / "base");
     std::string notes;
-    EXPECT_FALSE(CopyInChild(
-        temp / "src", temp / "base" / row.destination, [] {}, &notes));
+    EXPECT_EQ(CopyInChild(temp / "src", temp / "base" / row.destination, {}, &notes),
+              row.refused == nullptr);
+    if (row.refused == nullptr) continue;
     EXPECT_EQ(testing::TreeListing(temp / "base"), before);
     EXPECT_NE(notes.find(std::string(row.refused) + ": refused: "), std::string::npos) << notes;
   }
-  // A sticky directory open to all, such as /tmp, is a fine parent.
-  testing::TempDir temp;
-  testing::WriteFile(temp / "src/a.lua", "print(1)\n");
-  testing::MakeDirs(temp / "tmp");
-  chmod((temp / "tmp").c_str(), 01777);
-  EXPECT_TRUE(Copy(temp / "src", temp / "tmp/dst"));
 }
 
 // Whatever the copy could not copy fails it (with its note), and no tree makes it crash, run
@@ -202,11 +178,11 @@ TEST(TreeCopy, FailsWhenIncompleteAndStaysBoundedWhateverTheTree) {
   testing::WriteFile(src / "a/b/c/big.bin", std::string(1 << 20, 'x'));
   EXPECT_FALSE(CopyInChild(src, temp / "full", [] {
     signal(SIGXFSZ, SIG_IGN);  // as uippack runs: the write fails instead
-    Limit(RLIMIT_FSIZE, 4096);
+    testing::Limit(RLIMIT_FSIZE, 4096);
   }));
   EXPECT_FALSE(CopyInChild(src, temp / "few", [] {
     for (int fd = 3; fd < 64; ++fd) close(fd);
-    Limit(RLIMIT_NOFILE, 6);
+    testing::Limit(RLIMIT_NOFILE, 6);
   }));
   // What another user cannot read: a file, and where a link leads. (Root reads everything.)
   if (geteuid() == 0) {
@@ -219,32 +195,28 @@ TEST(TreeCopy, FailsWhenIncompleteAndStaysBoundedWhateverTheTree) {
     testing::MakeDirs(temp / "theirs");
     chown((temp / "theirs").c_str(), kOtherUser, kOtherUser);
     std::string notes;
-    EXPECT_FALSE(CopyInChild(
-        temp / "open", temp / "theirs/copy",
-        [] {
-          (void)!setgid(kOtherUser);
-          (void)!setuid(kOtherUser);
-        },
-        &notes));
+    const auto asOther = [] { (void)!(setgid(kOtherUser) == 0 && setuid(kOtherUser) == 0); };
+    EXPECT_FALSE(CopyInChild(temp / "open", temp / "theirs/copy", asOther, &notes));
     EXPECT_NE(notes.find("secret.txt: not copied"), std::string::npos) << notes;
     EXPECT_NE(notes.find("behind.txt: not copied"), std::string::npos) << notes;
   }
   // 5,000 levels, far past the path limit, made and removed relative to open directories.
   const fs::path deep = temp / "deep";
   testing::MakeDirs(deep);
-  {
-    OwnedHandle level(open(deep.c_str(), O_RDONLY | O_DIRECTORY));
-    for (int i = 0; i < 5000 && level.IsOpen(); ++i) {
-      mkdirat(level.Get(), "d", 0755);
-      level = OwnedHandle(openat(level.Get(), "d", O_RDONLY | O_DIRECTORY));
-    }
-    ASSERT_TRUE(level.IsOpen());
+  OwnedHandle level(open(deep.c_str(), O_RDONLY | O_DIRECTORY));
+  for (int i = 0; i < 5000 && level.IsOpen(); ++i) {
+    mkdirat(level.Get(), "d", 0755);
+    level = OwnedHandle(openat(level.Get(), "d", O_RDONLY | O_DIRECTORY));
   }
-  EXPECT_FALSE(CopyInChild(deep, temp / "deep-copy", [] {
+  ASSERT_TRUE(level.IsOpen());
+  const auto bounded = [] {
     for (int fd = 3; fd < 1024; ++fd) close(fd);
-    Limit(RLIMIT_NOFILE, 16);
-    if (kAddressSpaceMayBeLimited) Limit(RLIMIT_AS, rlim_t{256} << 20);
-  }));
+    testing::Limit(RLIMIT_NOFILE, 16);
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer reserves far more
+    testing::Limit(RLIMIT_AS, rlim_t{256} << 20);
+#endif
+  };
+  EXPECT_FALSE(CopyInChild(deep, temp / "deep-copy", bounded));
   EXPECT_TRUE(fs::exists(temp / "deep-copy/d/d/d"));  // copied as far as paths may go
   testing::RunProcess({"/bin/rm", "-rf", deep.string(), (temp / "deep-copy").string()});
 }
