@@ -1,8 +1,10 @@
 // The POSIX stand-ins for Windows services: command lines split by the Windows rules, how a run
-// ends, signals a run outlives, background starts that do not pile up and are awaited, and UTF-8
-// text that carries any byte. That a tool gets its arguments whole without a shell, or fails to
-// start when missing, shows end to end.
+// ends, signals a run outlives, background starts that do not pile up and are awaited, UTF-8
+// text that carries any byte, files held as share mode 0 holds them, and memory for a file's
+// bytes. That a tool gets its arguments whole without a shell, or fails to start when missing,
+// shows end to end.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/path.h"
 #include "platform/posix/command_line_split.h"
 #include "platform/process.h"
@@ -48,8 +51,8 @@ TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTail) {
   testing::TempDir dir;
   testing::MakeDirs(dir / "real");
   testing::fs::create_directory_symlink(dir / "real", dir / "link");
-  const std::wstring real = NarrowToWide(testing::fs::canonical(dir / "real").string());
-  EXPECT_EQ(CanonicalPath(NarrowToWide((dir / "link/missing/x").string())), real + L"/missing/x");
+  EXPECT_EQ(CanonicalPath(testing::Wide(dir / "link/missing/x")),
+            testing::Wide(testing::fs::canonical(dir / "real") / "missing/x"));
 }
 
 // The exit code is not read; a child killed by a signal has ended too.
@@ -61,15 +64,11 @@ TEST(Processes, EveryEndIsACompletedRun) {
 // A run goes on when its console's reader is gone or a file meets the size limit: the writes
 // fail instead of the signals ending the process.
 TEST(Processes, APreparedProcessOutlivesSigpipeAndSigxfsz) {
-  if (fork() == 0) {
-    PrepareProcess();
-    raise(SIGPIPE);
-    raise(SIGXFSZ);
-    _exit(0);
-  }
-  int status = 1;
-  wait(&status);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(testing::InChild([] {
+              PrepareProcess();
+              return raise(SIGPIPE) | raise(SIGXFSZ);
+            }),
+            0);
 }
 
 // Whether every child of this process has ended: a zombie has, one just started or still
@@ -96,6 +95,37 @@ TEST(Processes, BackgroundStartsDoNotPileUpAndAreAllAwaited) {
   WaitForBackgroundProcesses();
   EXPECT_EQ(std::distance(testing::fs::directory_iterator(temp.path()), {}), 51);
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+}
+
+// No other opener gets a held file, and it cannot be deleted; a refused create empties nothing.
+// The lock is flock's, which keeps a second opener in this process out just as one in another
+// process. It travels with the handle when it is moved, and one call moves every byte.
+TEST(ExclusiveFile, AHolderKeepsEveryOtherOpenerOutAndWholeLengthsMove) {
+  testing::TempDir dir;
+  const std::wstring path = testing::Wide(dir / "f");
+  std::string data(3 << 20, '\0'), back(data.size(), '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31);
+  ExclusiveFile holder = ExclusiveFile::CreateForWriting(path);
+  ASSERT_TRUE(holder.Write(data.data(), data.size()));
+  EXPECT_FALSE(ExclusiveFile::OpenForReading(path).IsOpen() ||
+               ExclusiveFile::CreateForWriting(path).IsOpen() || DeleteFileAt(path));
+  holder.Close();
+  holder = ExclusiveFile::OpenForReading(path);
+  EXPECT_FALSE(ExclusiveFile::OpenForReading(path).IsOpen());
+  EXPECT_TRUE(holder.Read(back.data(), back.size()) && back == data);
+  EXPECT_FALSE(holder.Read(back.data(), 1));  // past the end is a failure, not a short read
+  ASSERT_EQ(mkfifo((dir / "f.fifo").c_str(), 0600), 0);  // a plain open would wait for a writer
+  EXPECT_FALSE(ExclusiveFile::OpenForReading(path + L".fifo").IsOpen());
+}
+
+TEST(FileBuffer, EverySizeIsWholeOrNothing) {
+  for (const std::size_t size : {std::size_t{0}, (std::size_t{2} << 20) + 104}) {
+    FileBuffer buffer(size);
+    ASSERT_TRUE(buffer.Data() != nullptr && buffer.Size() == size);
+    for (std::size_t i = 0; i < size; ++i) buffer.Data()[i] = 0xA5;  // every byte is there
+  }
+  EXPECT_EQ(FileBuffer(std::size_t{1} << 62).Data(), nullptr);
+  EXPECT_EQ(FileBuffer(~std::size_t{4095}).Data(), nullptr);  // would overflow when rounded up
 }
 
 }  // namespace
