@@ -1,24 +1,25 @@
 // LogWrite against real files, with its folders placed in a scratch directory and its clock
-// under the test's control. The header's text and the record prefix of a real run are checked
+// under the test's control, and many processes of one executable logging into one file under the
+// lock that keeps them apart. The header's text and the record prefix of a real run are checked
 // end to end.
 #include "log/log_write.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
-#include <iterator>
 #include <optional>
+#include <regex>
 #include <string>
 
 #include "log/log_environment.h"
 #include "log/log_record.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 
@@ -31,6 +32,38 @@ using fs::path;
 const std::string kHeader(kHeaderLine);
 const path kLog = "RUNTRAIL/RUNTRAIL_log_test.log";  // named after this executable
 
+// The log's texts without files: names and texts with their limits, the access-error text, the
+// replacement rule, the format rewriting.
+TEST(LogRecordTest, NamesAndTextsWithTheirLimits) {
+  const std::wstring sep(1, platform::kPathSeparator), n300(300, L'n');
+  EXPECT_EQ(ProgramNameOf(sep + L"a.b" + sep + L"my.packer.exe"), L"my.packer");
+  EXPECT_EQ(ProgramNameOf(sep + L"a.b" + sep + L"tool"), L"tool");
+  EXPECT_EQ(MutexNameFor(n300), (L"#mutexRUNTRAIL_" + n300).substr(0, 255));
+  EXPECT_EQ(LogFilePathIn(L"d" + sep, n300), (L"d" + sep + L"RUNTRAIL_" + n300).substr(0, 259));
+  EXPECT_EQ(FormatRecordPrefix({2010, 5, 20, 7, 3, 9, 45}, n300, 1, 1),
+            (L"2010-05-20 07:03:09.045\t[" + n300).substr(0, 256));
+  // The format's address in upper-case hexadecimal, zero-filled to the width of a pointer.
+  const auto* address = reinterpret_cast<const void*>(std::uintptr_t{0xAB});  // NOLINT
+  EXPECT_EQ(AccessErrorText(address, 0xC0000005),
+            L"(!!!)Access Error, Invalid Memory Address : 0x" +
+                std::wstring(sizeof(void*) * 2 - 2, L'0') + L"AB, ExceptionCode : 0xc0000005");
+}
+
+// A clock set back a year still replaces a file from a lower month number.
+TEST(LogRecordTest, ReplacementTestsYearAndMonthSeparately) {
+  const int cases[][3] = {{2024, 6, 0}, {2024, 7, 1}, {2024, 5, 0}, {2025, 1, 1},
+                          {2025, 6, 1}, {2023, 7, 1}, {2023, 6, 0}, {2023, 1, 0}};
+  for (const auto& [year, month, replaced] : cases)
+    EXPECT_EQ(NeedsReplacement({2024, 6}, {year, month}), replaced == 1) << year << "-" << month;
+}
+
+// A length modifier holds for its own conversion only.
+TEST(LogRecordTest, OnlyPlainStringConversionsBecomeWide) {
+  std::wstring out;
+  AppendWithWideStrings(L"%ls %hs %S %%s %d %lu %#08x %c %s, %-10s|%.3s|%*s|%1$s. %", &out);
+  EXPECT_EQ(out, L"%ls %hs %S %%s %d %lu %#08x %c %ls, %-10ls|%.3ls|%*ls|%1$ls. %");
+}
+
 // A record of this thread at the local time the fixture gives.
 std::string Record(const std::string& text) {
   return "2024-03-05 07:08:09.012\t[log_test]\t[" + std::to_string(getpid()) + "]\t[" +
@@ -39,7 +72,7 @@ std::string Record(const std::string& text) {
 
 // Gives the log a folder as the system would, and whether it may be had.
 bool Folder(const path& folder, bool available, std::wstring* out) {
-  *out = platform::NarrowToWide(folder.string());
+  *out = testing::Wide(folder);
   return available;
 }
 
@@ -118,15 +151,13 @@ TEST_F(LogWriteTest, RecordGoesToTheFirstUsableLocationOrNowhere) {
     LogWrite(L"x");
     EXPECT_EQ(testing::TreeListing(elsewhere_), untouched);
     const path logs[] = {appData_ / kLog, temp_ / kLog, own_ / kLog};
-    for (int i = kFirst; i <= kOwn; ++i) {
+    for (int i = kFirst; i <= kOwn; ++i)
       EXPECT_EQ(fs::is_regular_file(logs[i]) && testing::ReadFile(logs[i]) == kHeader + Record("x"),
                 i == where)
           << logs[i];
-    }
     if (where != kOwn) return;
-    for (const path& level : {own_.parent_path(), own_, own_ / "RUNTRAIL"}) {
+    for (const path& level : {own_.parent_path(), own_, own_ / "RUNTRAIL"})
       EXPECT_EQ(fs::status(level).permissions(), fs::perms(0700)) << level;
-    }
     EXPECT_EQ(fs::status(own_ / kLog).permissions(), fs::perms(0600));
   };
   const auto fifo = [](const path& runtrail) {
@@ -194,27 +225,6 @@ TEST_F(LogWriteTest, ASharedLogThatTakesNoMoreSendsTheRecordToTheUsersOwnLog) {
   EXPECT_EQ(testing::ReadFile(own_ / kLog), kHeader + Record("x"));
 }
 
-// Runs the test writer's copy at program with XDG_STATE_HOME at stateHome, as uid (root turns
-// into that user first), and no fallback folder. The exit status; 124 when it still ran after
-// 30 s.
-int RunWriter(const path& program, const path& appData, const path& stateHome, uid_t uid) {
-  std::string arguments[] = {"/usr/bin/timeout", "30", program, appData, "/nonexistent", "1"};
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
-    if (uid != geteuid() && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)) {
-      _exit(126);
-    }
-    char* argv[std::size(arguments) + 1] = {};
-    for (std::size_t i = 0; i < std::size(arguments); ++i) argv[i] = arguments[i].data();
-    execv(argv[0], argv);
-    _exit(127);
-  }
-  int status = 0;
-  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status)
-                                                                               : -1;
-}
-
 // The lock is /tmp/#mutexRUNTRAIL_<program>, so a copy of the test writer runs under a name of
 // its own. A lock held elsewhere past the 5 s wait, a FIFO in its place, or another user's lock
 // file the run may not open sends the record to the user's own log, under a lock of its own
@@ -224,8 +234,7 @@ TEST_F(LogWriteTest, ALockHeldOrPlantedSendsTheRecordToTheUsersOwnLog) {
   const std::string program = "log_lock_probe_" + std::to_string(getpid());
   fs::copy_file(UIPPACK_LOG_TEST_WRITER, dir_ / program);
   fs::permissions(dir_.path(), fs::perms(0755));  // lets another user run the copy
-  const path lock = "/tmp/#mutexRUNTRAIL_" + program;
-  const path log = "RUNTRAIL/RUNTRAIL_" + program + ".log";
+  const path lock = "/tmp/#mutexRUNTRAIL_" + program, log = "RUNTRAIL/RUNTRAIL_" + program + ".log";
   enum Lock { kFree, kHeld, kFifo, kAnotherUsers };
   for (const Lock plant : {kFree, kHeld, kFifo, kAnotherUsers}) {
     // Root stands for the other user, nobody (65534) for the one shut out: mode bits do not
@@ -237,14 +246,20 @@ TEST_F(LogWriteTest, ALockHeldOrPlantedSendsTheRecordToTheUsersOwnLog) {
     const path own = dir_ / ("user" + std::to_string(plant));
     testing::MakeDirs(own);
     ASSERT_EQ(chown(own.c_str(), uid, uid), 0);
-    if (plant == kFifo) {
-      ASSERT_EQ(mkfifo(lock.c_str(), 0666), 0);
-    } else if (plant == kAnotherUsers) {
-      ASSERT_GE(close(open(lock.c_str(), O_CREAT | O_WRONLY, 0600)), 0);
-    }
+    ASSERT_TRUE(plant != kFifo || mkfifo(lock.c_str(), 0666) == 0);
+    ASSERT_TRUE(plant != kAnotherUsers || close(open(lock.c_str(), O_CREAT | O_WRONLY, 0600)) == 0);
     platform::NamedMutexLock holder;
     if (plant == kHeld) holder.Acquire(platform::NarrowToWide(lock.filename().string()), 0);
-    EXPECT_EQ(RunWriter(dir_ / program, appData_, own / "state", uid), 0);
+    // One record, with no fallback folder; timeout's 124 would say it still ran after 30 s.
+    std::vector<std::string> writer = {"/usr/bin/timeout", "30",           dir_ / program,
+                                       appData_,           "/nonexistent", "1"};
+    const std::string id = std::to_string(uid);
+    if (uid != geteuid())
+      writer.insert(writer.begin(),
+                    {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
+    EXPECT_EQ(
+        testing::RunProcess(writer, {}, {"XDG_STATE_HOME=" + (own / "state").string()}).exitStatus,
+        0);
     EXPECT_EQ(fs::exists(appData_ / log), plant == kFree);
     const path ownLog = own / "state" / log;
     EXPECT_EQ(fs::exists(ownLog) && testing::ReadFile(ownLog).starts_with(kHeader), plant != kFree);
@@ -253,29 +268,43 @@ TEST_F(LogWriteTest, ALockHeldOrPlantedSendsTheRecordToTheUsersOwnLog) {
   fs::remove(lock);
 }
 
-// Sets the variable, or removes it for nullptr.
-void SetVariable(const char* name, const char* value) {
-  if (value == nullptr) {
-    unsetenv(name);
-  } else {
-    setenv(name, value, 1);
-  }
+// A holder that dies frees the lock: a run that crashed holding it costs the next ones nothing.
+TEST(LogLockTest, FreedWhenItsHolderDies) {
+  const std::string name = "#mutexRUNTRAIL_log_lock_test_" + std::to_string(getpid());
+  const auto child = [&]() -> int {  // ends while its lock object still holds the lock
+    _exit(platform::NamedMutexLock().Acquire(testing::Wide(name), 0) ? 0 : 1);
+  };
+  EXPECT_EQ(testing::InChild(child), 0);
+  EXPECT_TRUE(platform::NamedMutexLock().Acquire(testing::Wide(name), 0));
+  unlink(("/tmp/" + name).c_str());
 }
 
-// The variables the log's folders come from.
-constexpr const char* kFolderVariables[] = {"TMPDIR", "XDG_STATE_HOME", "HOME"};
-constexpr std::size_t kVariables = std::size(kFolderVariables);
+// Eight writers of 500 records each at once, into the fallback folder: every record whole, and
+// the header once.
+TEST(LogProcessesTest, EightWritersShareOneFileWithOneHeaderAndWholeRecords) {
+  testing::TempDir dir;
+  testing::RunProcess({"/bin/sh", "-c",
+                       R"(for i in 1 2 3 4 5 6 7 8; do "$0" - "$1" 500 & done; wait)",
+                       UIPPACK_LOG_TEST_WRITER, dir.path().string()});
+  const std::regex record(R"(\d{4}-\d\d-\d\d [\d:.]{12}\t[^\r\n]*\trecord \d+ ={200} end\r\n)");
+  EXPECT_EQ(std::regex_replace(testing::ReadFile(dir / "RUNTRAIL/RUNTRAIL_log_test_writer.log"),
+                               record, "R"),
+            kHeader + std::string(8 * 500, 'R'));
+}
 
 // Only absolute paths from the environment place a log. A relative or empty TMPDIR ("." once
 // made a folder open to all wherever a run started) stands for /tmp, and such an XDG_STATE_HOME
 // for $HOME/.local/state; without an absolute HOME the user has no folder of their own.
 TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
-  std::optional<std::string> kept[kVariables];
-  for (std::size_t i = 0; i < kVariables; ++i) {
-    if (const char* value = std::getenv(kFolderVariables[i])) kept[i] = value;
-  }
+  const char* names[] = {"TMPDIR", "XDG_STATE_HOME", "HOME"};  // unset for nullptr
+  const auto set = [&](int i, const char* value) {
+    value != nullptr ? setenv(names[i], value, 1) : unsetenv(names[i]);
+  };
+  std::optional<std::string> kept[3];
+  for (int i = 0; i < 3; ++i)
+    if (const char* value = std::getenv(names[i])) kept[i] = value;
   struct Case {
-    const char* values[kVariables];
+    const char* values[3];
     const char* temp;
     const char* state;  // nullptr: none
   };
@@ -288,15 +317,13 @@ TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
   };
   const LogEnvironment system = SystemLogEnvironment();
   for (const Case& c : cases) {
-    for (std::size_t i = 0; i < kVariables; ++i) SetVariable(kFolderVariables[i], c.values[i]);
+    for (int i = 0; i < 3; ++i) set(i, c.values[i]);
     std::wstring temp, state;
     EXPECT_TRUE(system.tempFolder(&temp) && temp == platform::NarrowToWide(c.temp)) << c.temp;
     EXPECT_EQ(system.userStateFolder(&state) ? platform::WideToNarrow(state) : "-",
               c.state != nullptr ? c.state : "-");
   }
-  for (std::size_t i = 0; i < kVariables; ++i) {
-    SetVariable(kFolderVariables[i], kept[i] ? kept[i]->c_str() : nullptr);
-  }
+  for (int i = 0; i < 3; ++i) set(i, kept[i] ? kept[i]->c_str() : nullptr);
 }
 
 }  // namespace
