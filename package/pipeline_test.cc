@@ -1,13 +1,18 @@
 // The pipeline steps' own logic, with the tools answered by a fake runner: what a failing tool
-// prints, where a step stops, and which items it leaves alone.
+// prints, where a step stops, and which items it leaves alone. And how paths enter command
+// lines: quoted where needed, refused where unsafe, never overflowing.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "package/command_line.h"
+#include "package/command_templates.h"
 #include "package/consumed_paths.h"
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
+#include "platform/path.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 
@@ -15,8 +20,7 @@ namespace uippack {
 namespace {
 
 namespace fs = testing::fs;
-
-std::wstring Wide(const fs::path& path) { return platform::NarrowToWide(path.string()); }
+using testing::Wide;
 
 // Records every command as "run ..." or "start ...", and each wait for the started ones as
 // "wait"; awaited ones answer with the queued outcomes, then Completed.
@@ -24,13 +28,12 @@ class FakeRunner final : public CommandRunner {
  public:
   RunOutcome Run(const std::wstring& commandLine) override {
     commands.push_back("run " + platform::WideToNarrow(commandLine));
-    if (outcomes.empty()) return RunOutcome::Completed;
-    const RunOutcome outcome = outcomes.front();
-    outcomes.erase(outcomes.begin());
+    const RunOutcome outcome = outcomes.empty() ? RunOutcome::Completed : outcomes.front();
+    if (!outcomes.empty()) outcomes.erase(outcomes.begin());
     return outcome;
   }
-  void Start(const std::string& narrowCommandLine) override {
-    commands.push_back("start " + narrowCommandLine);
+  void Start(const std::string& commandLine) override {
+    commands.push_back("start " + commandLine);
   }
   void WaitForStarted() override { commands.emplace_back("wait"); }
   std::vector<std::string> commands;
@@ -67,8 +70,7 @@ TEST_F(PipelineTest, AFailingToolPrintsItsLineAndStopsTheStep) {
 }
 
 TEST_F(PipelineTest, ResourceSubdirectoriesAreArchivedThenRemovedHiddenOnesAndFilesLeftAlone) {
-  testing::MakeDirs(res_ / "images");
-  testing::MakeDirs(res_ / ".svn");
+  for (const char* dir : {"images", ".svn"}) testing::MakeDirs(res_ / dir);
   testing::WriteFile(res_ / "loose.txt", "x");
   builder_.resourceDirs = {Wide(res_)};
   Printed(&PackageBuilder::CompressResourceDirs, 1);
@@ -93,10 +95,10 @@ TEST_F(PipelineTest, ArchivesAreExtractedOnlyIntoADirectoryOfTheirOwn) {
     builder_.zipFiles.push_back(Wide(res_ / name));
   runner_.outcomes = {RunOutcome::StartFailed};
   const std::string out = Printed(&PackageBuilder::DecompressZipFiles, 0);
-  EXPECT_EQ(out.rfind("Decompress " + (res_ / "layout.zip").string() + " finished!\nDecompress " +
-                          (res_ / "a.b.zip").string() + " failed, CreateProcess",
-                      0),
-            0u);
+  EXPECT_TRUE(out.starts_with("Decompress " + (res_ / "layout.zip").string() +
+                              " finished!\nDecompress " + (res_ / "a.b.zip").string() +
+                              " failed, CreateProcess"))
+      << out;
   EXPECT_EQ(runner_.commands.size(), 4u);  // a.b.zip alone was tried, and stopped the step
 }
 
@@ -173,6 +175,42 @@ TEST(LayoutOutputs, TheModeDecidesWhatALayoutDirectoryLeaves) {
       {L"-Uip", ContainerOnly},   {L"zip", ArchiveOnly},    {L"-uipx", ArchiveOnly},
       {L"uip", ArchiveOnly},      {L" ", ArchiveOnly}};
   for (const auto& [mode, outputs] : cases) EXPECT_EQ(LayoutOutputsFor(mode), outputs) << mode;
+}
+
+TEST(QuotePath, PlainPathsStayOthersAreQuotedAndArchiverWildcardsRefused) {
+  const std::wstring all = std::wstring(1, platform::kPathSeparator) + L"*";  // as 7-Zip reads it
+  const std::tuple<std::wstring, bool, std::wstring> cases[] = {
+      {L"/out/pkg/layout.zip", false, L"/out/pkg/layout.zip"},
+      {L"/out/a&b;c$(d)'e f", false, L"\"/out/a&b;c$(d)'e f\""},
+      {L"C:\\o\\c,d=e", false, L"\"C:\\o\\c,d=e\""},  // cmd.exe splits at , ; =
+      {L"/o/a\"b", false, L"\"/o/a\\\"b\""},
+      {L"C:\\my out\\", false, L"\"C:\\my out\\\\\""},  // the closing quote stays a quote
+      {L"/o/a*b", false, L"/o/a*b"},                    // rm takes it literally
+      {L"/o/layout" + all, true, L"/o/layout" + all},   // only the pattern's own final * is one
+      {L"/o/a*b" + all, true, L"<refused>"},
+      {L"/o/a?b.zip", true, L"<refused>"},
+  };
+  for (const auto& [path, archiver, quoted] : cases) {
+    std::wstring out;
+    EXPECT_EQ(QuotePathForCommandLine(path, archiver, &out) ? out : L"<refused>", quoted) << path;
+  }
+}
+
+TEST(CommandBuffer, OnlyPercentSTakesAnArgumentAndOnlyWhatFitsIsStartable) {
+  // 511 characters fit in a buffer of 512, the terminating zero included; 512 do not.
+  const std::wstring_view rd = templates::kRemoveDirectory;
+  const std::wstring fits = L"/" + std::wstring(512 - rd.size(), L'b');
+  const std::wstring over = fits + L"b";
+  const std::pair<CommandBuffer, bool> cases[] = {
+      {CommandBuffer(L"rd /s /q %s %d%", {PathArgument(L"/a")}), true},
+      {CommandBuffer(rd, {PathArgument(fits)}), true},
+      {CommandBuffer(rd, {PathArgument(over)}), false},
+      {CommandBuffer(rd, {PathArgument(over)}, CommandBuffer::kCopyCapacity), true},
+      {CommandBuffer(templates::kCompile, {ToolDirectoryArgument(L"")}), false},  // "/luac"
+  };
+  for (const auto& [command, startable] : cases) EXPECT_EQ(command.startable(), startable);
+  EXPECT_EQ(cases[0].first.text(), L"rd /s /q /a %d%");
+  EXPECT_NE(cases[2].first.text().find(over), std::wstring::npos);  // still shown whole
 }
 
 }  // namespace

@@ -29,9 +29,8 @@ PathList Sorted(PathList list) {
 
 // Makes each entry below root: a directory when its name ends in "/", else a file.
 void Make(const fs::path& root, const std::vector<std::string>& entries) {
-  for (const auto& entry : entries) {
+  for (const auto& entry : entries)
     entry.back() == '/' ? testing::MakeDirs(root / entry) : testing::WriteFile(root / entry, "x");
-  }
 }
 
 TEST(TreeDiscovery, PackSourceNeedsAllFourEntriesOfTheRightKindAndCase) {
