@@ -3,9 +3,7 @@
 // lines: quoted where needed, refused where unsafe, never overflowing.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "package/command_line.h"
 #include "package/command_templates.h"
@@ -13,7 +11,6 @@
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
 #include "platform/path.h"
-#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack {
@@ -70,8 +67,7 @@ TEST_F(PipelineTest, AFailingToolPrintsItsLineAndStopsTheStep) {
 }
 
 TEST_F(PipelineTest, ResourceSubdirectoriesAreArchivedThenRemovedHiddenOnesAndFilesLeftAlone) {
-  for (const char* dir : {"images", ".svn"}) testing::MakeDirs(res_ / dir);
-  testing::WriteFile(res_ / "loose.txt", "x");
+  testing::MakeTree(res_, {"images/", ".svn/", "loose.txt"});
   builder_.resourceDirs = {Wide(res_)};
   Printed(&PackageBuilder::CompressResourceDirs, 1);
   ASSERT_EQ(runner_.commands.size(), 2u);

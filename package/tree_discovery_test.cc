@@ -5,12 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 #include "package/package_builder.h"
 #include "platform/path.h"
-#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack {
@@ -19,18 +16,11 @@ namespace {
 namespace fs = testing::fs;
 using platform::ChildPath;
 using testing::TempDir;
-
-std::wstring Wide(const fs::path& path) { return platform::NarrowToWide(path.string()); }
+using testing::Wide;
 
 PathList Sorted(PathList list) {
   std::sort(list.begin(), list.end());
   return list;
-}
-
-// Makes each entry below root: a directory when its name ends in "/", else a file.
-void Make(const fs::path& root, const std::vector<std::string>& entries) {
-  for (const auto& entry : entries)
-    entry.back() == '/' ? testing::MakeDirs(root / entry) : testing::WriteFile(root / entry, "x");
 }
 
 TEST(TreeDiscovery, PackSourceNeedsAllFourEntriesOfTheRightKindAndCase) {
@@ -45,11 +35,11 @@ TEST(TreeDiscovery, PackSourceNeedsAllFourEntriesOfTheRightKindAndCase) {
     std::vector<std::string> entries = package;
     std::replace(entries.begin(), entries.end(), out, in);
     std::erase(entries, "");
-    Make(dir.path(), entries);
+    testing::MakeTree(dir.path(), entries);
     EXPECT_EQ(builder.CheckPackSource(Wide(dir.path())), 0) << out << " -> " << in;
   }
   TempDir nested;
-  Make(nested / "inner", package);
+  testing::MakeTree(nested / "inner", package);
   EXPECT_EQ(builder.CheckPackSource(Wide(nested / "inner")), 1);
   // Neither test takes all four one level down, nothing, or a file.
   for (const auto& path : {nested.path(), nested / "missing", nested / "inner/package.cfg"}) {
@@ -61,9 +51,10 @@ TEST(TreeDiscovery, PackSourceNeedsAllFourEntriesOfTheRightKindAndCase) {
 TEST(TreeDiscovery, PackWalkFindsLayoutResAndRegularScriptsOutsideHiddenDirectories) {
   TempDir temp;
   const std::string raw("la\xff\xfeyer", 7);  // not UTF-8: found, and found again
-  Make(temp / "out", {"a/layout/x/layout/", "a/res/images/", "a/layout/res/", "scripts.lua/",
-                      ".svn/layout/", ".svn/hidden.lua", "a/layout/main.lua", "a/MAIN.LUA",
-                      "a/x.lua.bak", "a/res/" + raw + "/y.lua"});
+  testing::MakeTree(temp / "out",
+                    {"a/layout/x/layout/", "a/res/images/", "a/layout/res/", "scripts.lua/",
+                     ".svn/layout/", ".svn/hidden.lua", "a/layout/main.lua", "a/MAIN.LUA",
+                     "a/x.lua.bak", "a/res/" + raw + "/y.lua"});
   // Links and FIFOs are never handed to the compiler, nor are linked directories entered.
   fs::create_symlink(temp / "out/a/layout/main.lua", temp / "out/a/link.lua");
   fs::create_directory_symlink(temp / "out/a", temp / "out/a/loop");
@@ -91,8 +82,8 @@ TEST(TreeDiscovery, UnpackWalksFindContainersAndArchivesByExactNameOutsideHidden
   TempDir temp;
   // Neither a hidden directory's container nor a directory of that name counts; archives alone
   // leave the source untaken but are worth a walk.
-  Make(temp.path(), {"pkg/.old/layout.uip", "pkg/b/layout.uip/", "pkg/layout.zip",
-                     "pkg/res/images.zip", "pkg/res/A.ZIP", "pkg/menu.uip"});
+  testing::MakeTree(temp.path(), {"pkg/.old/layout.uip", "pkg/b/layout.uip/", "pkg/layout.zip",
+                                  "pkg/res/images.zip", "pkg/res/A.ZIP", "pkg/menu.uip"});
   fs::create_symlink(temp / "pkg/layout.zip", temp / "pkg/res/link.zip");
   ASSERT_EQ(mkfifo((temp / "pkg/res/fifo.zip").c_str(), 0644), 0);
   const std::wstring pkg = Wide(temp / "pkg");
@@ -103,7 +94,7 @@ TEST(TreeDiscovery, UnpackWalksFindContainersAndArchivesByExactNameOutsideHidden
                                               ChildPath(ChildPath(pkg, L"res"), L"images.zip")}));
   EXPECT_TRUE(builder.containerFiles.empty());
 
-  Make(temp.path(), {"pkg/1/2/3/4/layout.uip"});  // searched deep
+  testing::MakeTree(temp.path(), {"pkg/1/2/3/4/layout.uip"});  // searched deep
   EXPECT_EQ(builder.CheckUnpackSource(Wide(temp.path())), 1);
   builder.CollectUnpackItems(Wide(temp.path()));
   EXPECT_EQ(builder.containerFiles, PathList{Wide(temp / "pkg/1/2/3/4/layout.uip")});

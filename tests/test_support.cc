@@ -41,6 +41,12 @@ void WriteFile(const fs::path& path, const std::string& content) {
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
+void MakeTree(const fs::path& root, const std::vector<std::string>& entries,
+              const std::string& content) {
+  for (const auto& entry : entries)
+    entry.ends_with('/') ? MakeDirs(root / entry) : WriteFile(root / entry, content);
+}
+
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

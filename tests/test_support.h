@@ -29,6 +29,9 @@ class TempDir {
 
 // Creates parent directories as needed.
 void WriteFile(const fs::path& path, const std::string& content);
+// Makes each entry below root: a directory when its name ends in "/", else a file of content.
+void MakeTree(const fs::path& root, const std::vector<std::string>& entries,
+              const std::string& content = "x");
 std::string ReadFile(const fs::path& path);
 void MakeDirs(const fs::path& path);
 
