@@ -26,8 +26,7 @@ int main(int argc, char** argv) {
 
   // Long enough that a torn or interleaved write would show.
   const std::wstring payload(200, L'=');
-  for (int i = 0, count = std::atoi(argv[3]); i < count; ++i) {
+  for (int i = 0, count = std::atoi(argv[3]); i < count; ++i)
     uippack::LogWrite(L"record %d %s end", i, payload.c_str());
-  }
   return 0;
 }

@@ -102,9 +102,8 @@ bool NamedByAProcess(const fs::path& root) {
 
 std::vector<std::string> Listing(const fs::path& root, const std::vector<std::string>& excluded) {
   std::vector<std::string> command = {"/usr/bin/find", root.string(), "-mindepth", "1"};
-  for (const auto& name : excluded) {
+  for (const auto& name : excluded)
     command.insert(command.end(), {"-path", (root / name).string(), "-prune", "-o"});
-  }
   command.insert(command.end(), {"-printf", "%y %P %s %m %C@\\n"});
   std::istringstream found(RunProcess(command).out);
   std::vector<std::string> lines;

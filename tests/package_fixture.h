@@ -2,9 +2,6 @@
 // judge the outcome from outside (the console and the files themselves).
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "tests/test_support.h"
 
 namespace uippack::testing {
