@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <string>
 
 #include "container/container_format.h"
 #include "platform/file.h"

@@ -15,12 +15,10 @@
 #include <cstdlib>
 #include <optional>
 #include <regex>
-#include <string>
 
 #include "log/log_environment.h"
 #include "log/log_record.h"
 #include "platform/path.h"
-#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::logging {

@@ -11,15 +11,12 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "platform/file.h"
 #include "platform/path.h"
 #include "platform/posix/command_line_split.h"
 #include "platform/process.h"
-#include "platform/text.h"
 #include "tests/test_support.h"
 
 namespace uippack::platform {

@@ -11,9 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
-
 #include "platform/directory.h"
 #include "platform/handle.h"
 #include "tests/test_support.h"
