@@ -15,8 +15,9 @@ scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 failed=0
 
-# What PREFIX holds, one "TYPE PATH [-> TARGET]" line per entry, relative to PREFIX.
-shape() { (cd "$1" && find . -mindepth 1 \( -type l -printf '%y %P -> %l\n' \) -o -printf '%y %P\n' | LC_ALL=C sort); }
+# What PREFIX holds, one "TYPE PATH [-> TARGET]" line per entry, relative to PREFIX; a directory
+# shows by what it holds, an empty one by itself.
+shape() { (cd "$1" && find . -mindepth 1 \( -type l -printf '%y %P -> %l\n' \) -o \( -type d ! -empty \) -o -printf '%y %P\n' | LC_ALL=C sort); }
 
 # The link text from the folder of the link to the target: relative when both lie under the
 # same top-level folder.
@@ -35,32 +36,14 @@ for prefix in /usr /opt/uippack; do
   DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
   tools="$prefix/libexec/uippack"
   expected="$scratch/expected"
-  {
-    echo "d bin"
-    echo "l bin/uipcheck -> ../libexec/uippack/uipcheck"
-    echo "l bin/uippack -> ../libexec/uippack/uippack"
-    echo "d libexec"
-    echo "d libexec/uippack"
-    echo "l libexec/uippack/7z -> $(expected_link "$tools" "$archiver")"
-    echo "f libexec/uippack/ScriptStager"
-    echo "l libexec/uippack/luac -> $(expected_link "$tools" "$lua_compiler")"
-    echo "f libexec/uippack/uipcheck"
-    echo "f libexec/uippack/uippack"
-    echo "d share"
-    echo "d share/doc"
-    echo "d share/doc/uippack"
-    echo "f share/doc/uippack/README.md.gz"
-    echo "f share/doc/uippack/changelog.gz"
-    echo "f share/doc/uippack/copyright"
-    echo "d share/lintian"
-    echo "d share/lintian/overrides"
-    echo "f share/lintian/overrides/uippack"
-    echo "d share/man"
-    echo "d share/man/man1"
-    echo "f share/man/man1/ScriptStager.1.gz"
-    echo "f share/man/man1/uipcheck.1.gz"
-    echo "f share/man/man1/uippack.1.gz"
-  } | LC_ALL=C sort >"$expected"
+  printf '%s\n' "l bin/uipcheck -> ../libexec/uippack/uipcheck" \
+    "l bin/uippack -> ../libexec/uippack/uippack" \
+    "l libexec/uippack/7z -> $(expected_link "$tools" "$archiver")" \
+    "l libexec/uippack/luac -> $(expected_link "$tools" "$lua_compiler")" \
+    "f libexec/uippack/"{ScriptStager,uipcheck,uippack} \
+    "f share/doc/uippack/"{README.md.gz,changelog.gz,copyright} \
+    "f share/lintian/overrides/uippack" "f share/man/man1/"{ScriptStager,uipcheck,uippack}.1.gz |
+    LC_ALL=C sort >"$expected"
   if ! diff -u "$expected" <(shape "$stage$prefix"); then
     echo "FAILED: the shape installed under $prefix (expected -, found +)"
     failed=1
