@@ -93,8 +93,7 @@ int wmain(int argc, wchar_t** argv) {
   LogDirectory own;
   CHECK(own.OpenPrivate(root + L"\\own\\state\\RUNTRAIL\\"));
   {
-    FileLock first;
-    FileLock second;
+    FileLock first, second;
     CHECK(first.Acquire(own, L"lock", 0) && !second.Acquire(own, L"lock", 50));
   }
   CHECK(FileLock().Acquire(own, L"lock", 0));
