@@ -117,52 +117,33 @@ TEST(TreeCopy, WhatTheCopyMakesOnlyItsOwnerMayWrite) {
 // directory on its path that others may write to without the sticky bit or that belongs to
 // another user, or, in an existing destination, any directory that is not this user's alone.
 TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
-  struct Row {
-    const char* what;
-    const char* destination;
-    std::function<void(const fs::path& base)> setUp;
-    const char* refused;  // the end of the path the note names; nullptr: not refused
-  };
-  const auto mode = [](const char* path, mode_t bits) {
-    return [=](const fs::path& base) {
-      testing::MakeDirs(base / path);
-      chmod((base / path).c_str(), bits);
-    };
-  };
-  const auto owner = [](const char* path) {
-    return [=](const fs::path& base) {
-      testing::MakeDirs(base / path);
-      ASSERT_EQ(chown((base / path).c_str(), kOtherUser, kOtherUser), 0);
-    };
-  };
-  const Row rows[] = {
-      {"existing destination open to all", "dst", mode("dst", 0777), "base/dst"},
-      {"existing destination writable by the group", "dst", mode("dst", 0775), "base/dst"},
-      {"a directory in the destination open to all", "dst", mode("dst/sub/deeper", 0757),
-       "dst/sub/deeper"},
-      {"a parent open to all, not sticky", "shared/dst", mode("shared", 0777), "base/shared"},
-      {"a grandparent open to all, not sticky, parents missing", "shared/a/b/dst",
-       mode("shared", 0777), "base/shared"},
-      {"existing destination of another user", "dst", owner("dst"), "base/dst"},
-      {"a directory of another user in the destination", "dst", owner("dst/sub"), "dst/sub"},
-      {"a parent of another user", "theirs/dst", owner("theirs"), "base/theirs"},
-      {"a sticky parent open to all, as /tmp is, is fine", "tmp/dst", mode("tmp", 01777), nullptr},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    if (std::string(row.what).find("another user") != std::string::npos && geteuid() != 0) {
-      continue;  // only root can hand a directory to another user
-    }
+  // The destination below base, the directory made there first with its mode, whether it then
+  // goes to another user, and the end of the path the refusal note names (nullptr: not refused).
+  const std::tuple<const char*, const char*, mode_t, bool, const char*> rows[] = {
+      {"dst", "dst", 0777, false, "base/dst"},                   // existing, open to all
+      {"dst", "dst", 0775, false, "base/dst"},                   // existing, open to the group
+      {"dst", "dst/sub/deeper", 0757, false, "dst/sub/deeper"},  // a directory in it open to all
+      {"shared/dst", "shared", 0777, false, "base/shared"},      // a parent open to all
+      {"shared/a/b/dst", "shared", 0777, false, "base/shared"},  // a grandparent, parents missing
+      {"dst", "dst", 0755, true, "base/dst"},                    // existing, another user's
+      {"dst", "dst/sub", 0755, true, "dst/sub"},                 // a directory in it, theirs
+      {"theirs/dst", "theirs", 0755, true, "base/theirs"},       // a parent of another user
+      {"tmp/dst", "tmp", 01777, false, nullptr}};  // a sticky parent open to all, as /tmp is
+  for (const auto& [destination, made, mode, theirs, refused] : rows) {
+    SCOPED_TRACE(made);
+    if (theirs && geteuid() != 0) continue;  // only root can hand a directory to another user
     testing::TempDir temp;
     testing::WriteFile(temp / "src/a.lua", "print(1)\n");
-    row.setUp(temp / "base");
-    const auto before = testing::TreeListing(temp / "base");
+    const fs::path base = temp / "base";
+    testing::MakeDirs(base / made);
+    chmod((base / made).c_str(), mode);
+    ASSERT_TRUE(!theirs || chown((base / made).c_str(), kOtherUser, kOtherUser) == 0);
+    const auto before = testing::TreeListing(base);
     std::string notes;
-    EXPECT_EQ(CopyInChild(temp / "src", temp / "base" / row.destination, {}, &notes),
-              row.refused == nullptr);
-    if (row.refused == nullptr) continue;
-    EXPECT_EQ(testing::TreeListing(temp / "base"), before);
-    EXPECT_NE(notes.find(std::string(row.refused) + ": refused: "), std::string::npos) << notes;
+    EXPECT_EQ(CopyInChild(temp / "src", base / destination, {}, &notes), refused == nullptr);
+    if (refused == nullptr) continue;
+    EXPECT_EQ(testing::TreeListing(base), before);
+    EXPECT_NE(notes.find(std::string(refused) + ": refused: "), std::string::npos) << notes;
   }
 }
 
