@@ -306,13 +306,11 @@ TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
     const char* temp;
     const char* state;  // nullptr: none
   };
-  const Case cases[] = {
-      {{nullptr, nullptr, "/home/u"}, "/tmp", "/home/u/.local/state"},
-      {{"", "", "/home/u"}, "/tmp", "/home/u/.local/state"},
-      {{".", "state", "/home/u"}, "/tmp", "/home/u/.local/state"},
-      {{"sub/tmp", "/s", "home"}, "/tmp", "/s"},
-      {{"/var/tmp", nullptr, "home"}, "/var/tmp", nullptr},
-  };
+  const Case cases[] = {{{nullptr, nullptr, "/home/u"}, "/tmp", "/home/u/.local/state"},
+                        {{"", "", "/home/u"}, "/tmp", "/home/u/.local/state"},
+                        {{".", "state", "/home/u"}, "/tmp", "/home/u/.local/state"},
+                        {{"sub/tmp", "/s", "home"}, "/tmp", "/s"},
+                        {{"/var/tmp", nullptr, "home"}, "/var/tmp", nullptr}};
   const LogEnvironment system = SystemLogEnvironment();
   for (const Case& c : cases) {
     for (int i = 0; i < 3; ++i) set(i, c.values[i]);

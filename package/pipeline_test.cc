@@ -148,16 +148,14 @@ TEST(ConsumedPaths, APathLiesWithinItselfAndTheDirectoriesAboveIt) {
     const wchar_t* path;
     std::vector<std::wstring> consumed;
     bool isConsumed, holdsConsumed;
-  } cases[] = {
-      {L"o/layout", {L"o/layout"}, true, true},
-      {L"o/layout/a/layout", {L"o/res/x", L"o/layout"}, true, false},
-      {L"o/layout/res", {L"o/layout/"}, true, false},
-      {L"o/res/skin", {L"o/res/skin/layout"}, false, true},
-      {L"o/layout2", {L"o/layout"}, false, false},
-      {L"o/layout.zip", {L"o/layout"}, false, false},
-      {L"o/res", {}, false, false},
-      {L"o/res", {L""}, false, false},
-  };
+  } cases[] = {{L"o/layout", {L"o/layout"}, true, true},
+               {L"o/layout/a/layout", {L"o/res/x", L"o/layout"}, true, false},
+               {L"o/layout/res", {L"o/layout/"}, true, false},
+               {L"o/res/skin", {L"o/res/skin/layout"}, false, true},
+               {L"o/layout2", {L"o/layout"}, false, false},
+               {L"o/layout.zip", {L"o/layout"}, false, false},
+               {L"o/res", {}, false, false},
+               {L"o/res", {L""}, false, false}};
   for (const auto& c : cases) {
     EXPECT_EQ(IsConsumed(c.path, c.consumed), c.isConsumed) << c.path;
     EXPECT_EQ(HoldsConsumed(c.path, c.consumed), c.holdsConsumed) << c.path;
@@ -184,8 +182,7 @@ TEST(QuotePath, PlainPathsStayOthersAreQuotedAndArchiverWildcardsRefused) {
       {L"/o/a*b", false, L"/o/a*b"},                    // rm takes it literally
       {L"/o/layout" + all, true, L"/o/layout" + all},   // only the pattern's own final * is one
       {L"/o/a*b" + all, true, L"<refused>"},
-      {L"/o/a?b.zip", true, L"<refused>"},
-  };
+      {L"/o/a?b.zip", true, L"<refused>"}};
   for (const auto& [path, archiver, quoted] : cases) {
     std::wstring out;
     EXPECT_EQ(QuotePathForCommandLine(path, archiver, &out) ? out : L"<refused>", quoted) << path;

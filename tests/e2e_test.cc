@@ -344,8 +344,7 @@ TEST(Faults, ItemsTheArchiverCannotTakeFailTheRunWithTheirCommandLine) {
        {},
        ::testing::StartsWith(ForTarget("Compress out/res/" + name) +
                              " failed, CreateProcess failed!,cmdline = "),
-       pack + "destination path = out"},
-  };
+       pack + "destination path = out"}};
   for (const auto& [arguments, executable, failure, verdict] : cases) {
     fs::remove_all(s.work / "out");
     const ProcessResult result = s.Run(arguments, {}, executable);
@@ -514,8 +513,7 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
       {"zh_CN.UTF-8",
        {{"-u", chinese, "out"}},
        {"No valid uip files found in path = \xD6\xD0\xCE\xC4 \xB0\xFC."}},
-      {"C.UTF-8", {{"-u", chinese, "out"}}, {"No valid uip files found in path = ?? ?."}},
-  };
+      {"C.UTF-8", {{"-u", chinese, "out"}}, {"No valid uip files found in path = ?? ?."}}};
   for (std::size_t i = 0; i < (Wine() ? 3 : 1); ++i) {  // the ANSI code pages are Windows's
     const auto& [locale, arguments, expected] = cases[i];
     SCOPED_TRACE(locale);

@@ -29,8 +29,7 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
       {R"("C:\dir\" "C:\o\\")", {R"(C:\dir\)", R"(C:\o\)"}},
       {R"(7z x -o"/d/my dir" -y)", {"7z", "x", "-o/d/my dir", "-y"}},
       {"p \"\" \"a\"\"b\"\ta\t\tb  ", {"p", "", "a\"b", "a", "b"}},
-      {R"(p a\\b "c\\" d\"e f\\\"g)", {"p", R"(a\\b)", R"(c\)", R"(d"e)", R"(f\"g)"}},
-  };
+      {R"(p a\\b "c\\" d\"e f\\\"g)", {"p", R"(a\\b)", R"(c\)", R"(d"e)", R"(f\"g)"}}};
   for (const auto& [line, arguments] : cases) EXPECT_EQ(SplitCommandLine(line), arguments) << line;
 }
 
