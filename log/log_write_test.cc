@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -32,7 +33,7 @@ const path kLog = "RUNTRAIL/RUNTRAIL_log_test.log";  // named after this executa
 
 // The log's texts without files: names and texts with their limits, the access-error text, the
 // replacement rule, the format rewriting.
-TEST(LogRecordTest, NamesAndTextsWithTheirLimits) {
+TEST(LogRecordTest, NamesTextsReplacementAndFormat) {
   const std::wstring sep(1, platform::kPathSeparator), n300(300, L'n');
   EXPECT_EQ(ProgramNameOf(sep + L"a.b" + sep + L"my.packer.exe"), L"my.packer");
   EXPECT_EQ(ProgramNameOf(sep + L"a.b" + sep + L"tool"), L"tool");
@@ -45,18 +46,14 @@ TEST(LogRecordTest, NamesAndTextsWithTheirLimits) {
   EXPECT_EQ(AccessErrorText(address, 0xC0000005),
             L"(!!!)Access Error, Invalid Memory Address : 0x" +
                 std::wstring(sizeof(void*) * 2 - 2, L'0') + L"AB, ExceptionCode : 0xc0000005");
-}
 
-// A clock set back a year still replaces a file from a lower month number.
-TEST(LogRecordTest, ReplacementTestsYearAndMonthSeparately) {
+  // A clock set back a year still replaces a file from a lower month number.
   const int cases[][3] = {{2024, 6, 0}, {2024, 7, 1}, {2024, 5, 0}, {2025, 1, 1},
                           {2025, 6, 1}, {2023, 7, 1}, {2023, 6, 0}, {2023, 1, 0}};
   for (const auto& [year, month, replaced] : cases)
     EXPECT_EQ(NeedsReplacement({2024, 6}, {year, month}), replaced == 1) << year << "-" << month;
-}
 
-// A length modifier holds for its own conversion only.
-TEST(LogRecordTest, OnlyPlainStringConversionsBecomeWide) {
+  // A length modifier holds for its own conversion only.
   std::wstring out;
   AppendWithWideStrings(L"%ls %hs %S %%s %d %lu %#08x %c %s, %-10s|%.3s|%*s|%1$s. %", &out);
   EXPECT_EQ(out, L"%ls %hs %S %%s %d %lu %#08x %c %ls, %-10ls|%.3ls|%*ls|%1$ls. %");
@@ -95,11 +92,11 @@ class LogWriteTest : public ::testing::Test {
     testing::MakeDirs(appData_ = base / "appdata");
     testing::MakeDirs(temp_ = base / "temp");
     own_ = base / "own/state";  // two levels the log makes
-    testing::WriteFile((elsewhere_ = base / "elsewhere") / "victim", "victim");
+    testing::WriteFile(victim_ = (elsewhere_ = base / "elsewhere") / "victim", "victim");
   }
 
   testing::TempDir dir_;
-  path appData_, temp_, own_, elsewhere_;  // elsewhere_: a folder outside the log's, with a file
+  path appData_, temp_, own_, elsewhere_, victim_;  // elsewhere_: outside the log's, with victim_
   bool firstAvailable_ = true;
   platform::CalendarTime utcNow_ = platform::UtcTimeNow();
 };
@@ -144,7 +141,8 @@ TEST_F(LogWriteTest, RecordGoesToTheFirstUsableLocationOrNowhere) {
   const auto check = [&](const char* what, Where where, auto plant) {
     SCOPED_TRACE(what);
     UseFolders(dir_ / what);
-    plant(appData_ / "RUNTRAIL");
+    const path runtrail = appData_ / "RUNTRAIL";
+    plant(runtrail);
     const auto untouched = testing::TreeListing(elsewhere_);
     LogWrite(L"x");
     EXPECT_EQ(testing::TreeListing(elsewhere_), untouched);
@@ -158,20 +156,15 @@ TEST_F(LogWriteTest, RecordGoesToTheFirstUsableLocationOrNowhere) {
       EXPECT_EQ(fs::status(level).permissions(), fs::perms(0700)) << level;
     EXPECT_EQ(fs::status(own_ / kLog).permissions(), fs::perms(0600));
   };
-  const auto fifo = [](const path& runtrail) {
-    ASSERT_EQ(mkfifo(LogIn(runtrail).c_str(), 0666), 0);
-  };
+  const auto fifo = [](const path& r) { ASSERT_EQ(mkfifo(LogIn(r).c_str(), 0666), 0); };
   // A file in the first RUNTRAIL's place keeps the record from both shared locations.
   const auto noShared = [](const path& r) { testing::WriteFile(r, ""); };
   // Opening a planted FIFO once waited forever: should it again, this ends the test instead.
   alarm(30);
   check("FIFO log", kFallback, fifo);
-  check("linked log", kFallback,
-        [&](const path& r) { fs::create_symlink(elsewhere_ / "victim", LogIn(r)); });
-  check("hard-linked log", kFallback,
-        [&](const path& r) { fs::create_hard_link(elsewhere_ / "victim", LogIn(r)); });
-  check("linked RUNTRAIL", kFallback,
-        [&](const path& r) { fs::create_directory_symlink(elsewhere_, r); });
+  check("linked log", kFallback, [&](auto& r) { fs::create_symlink(victim_, LogIn(r)); });
+  check("hard-linked log", kFallback, [&](auto& r) { fs::create_hard_link(victim_, LogIn(r)); });
+  check("linked RUNTRAIL", kFallback, [&](auto r) { fs::create_directory_symlink(elsewhere_, r); });
   check("FIFO logs in both", kOwn, [&](const path& r) {
     fifo(r);
     fifo(temp_ / "RUNTRAIL");
@@ -247,17 +240,16 @@ TEST_F(LogWriteTest, ALockHeldOrPlantedSendsTheRecordToTheUsersOwnLog) {
     ASSERT_TRUE(plant != kFifo || mkfifo(lock.c_str(), 0666) == 0);
     ASSERT_TRUE(plant != kAnotherUsers || close(open(lock.c_str(), O_CREAT | O_WRONLY, 0600)) == 0);
     platform::NamedMutexLock holder;
-    if (plant == kHeld) holder.Acquire(platform::NarrowToWide(lock.filename().string()), 0);
-    // One record, with no fallback folder; timeout's 124 would say it still ran after 30 s.
-    std::vector<std::string> writer = {"/usr/bin/timeout", "30",           dir_ / program,
-                                       appData_,           "/nonexistent", "1"};
-    const std::string id = std::to_string(uid);
+    if (plant == kHeld) holder.Acquire(testing::Wide(lock.filename()), 0);
+    // One record as that user, with no fallback folder; timeout's 124 would say it still ran
+    // after 30 s.
+    const std::string id = std::to_string(uid), state = (own / "state").string();
+    std::vector<std::string> writer = {"timeout", "30",           dir_ / program,
+                                       appData_,  "/nonexistent", "1"};
     if (uid != geteuid())
       writer.insert(writer.begin(),
-                    {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
-    EXPECT_EQ(
-        testing::RunProcess(writer, {}, {"XDG_STATE_HOME=" + (own / "state").string()}).exitStatus,
-        0);
+                    {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
+    EXPECT_EQ(testing::RunProcess(writer, {}, {"XDG_STATE_HOME=" + state}).exitStatus, 0);
     EXPECT_EQ(fs::exists(appData_ / log), plant == kFree);
     const path ownLog = own / "state" / log;
     EXPECT_EQ(fs::exists(ownLog) && testing::ReadFile(ownLog).starts_with(kHeader), plant != kFree);
@@ -301,23 +293,20 @@ TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
   std::optional<std::string> kept[3];
   for (int i = 0; i < 3; ++i)
     if (const char* value = std::getenv(names[i])) kept[i] = value;
-  struct Case {
-    const char* values[3];
-    const char* temp;
-    const char* state;  // nullptr: none
-  };
-  const Case cases[] = {{{nullptr, nullptr, "/home/u"}, "/tmp", "/home/u/.local/state"},
-                        {{"", "", "/home/u"}, "/tmp", "/home/u/.local/state"},
-                        {{".", "state", "/home/u"}, "/tmp", "/home/u/.local/state"},
-                        {{"sub/tmp", "/s", "home"}, "/tmp", "/s"},
-                        {{"/var/tmp", nullptr, "home"}, "/var/tmp", nullptr}};
+  // The variables' values, then the temporary folder and the user's own they give (nullptr: none).
+  const std::tuple<std::array<const char*, 3>, const char*, const char*> cases[] = {
+      {{nullptr, nullptr, "/home/u"}, "/tmp", "/home/u/.local/state"},
+      {{"", "", "/home/u"}, "/tmp", "/home/u/.local/state"},
+      {{".", "state", "/home/u"}, "/tmp", "/home/u/.local/state"},
+      {{"sub/tmp", "/s", "home"}, "/tmp", "/s"},
+      {{"/var/tmp", nullptr, "home"}, "/var/tmp", nullptr}};
   const LogEnvironment system = SystemLogEnvironment();
-  for (const Case& c : cases) {
-    for (int i = 0; i < 3; ++i) set(i, c.values[i]);
-    std::wstring temp, state;
-    EXPECT_TRUE(system.tempFolder(&temp) && temp == platform::NarrowToWide(c.temp)) << c.temp;
-    EXPECT_EQ(system.userStateFolder(&state) ? platform::WideToNarrow(state) : "-",
-              c.state != nullptr ? c.state : "-");
+  for (const auto& [values, temp, state] : cases) {
+    for (int i = 0; i < 3; ++i) set(i, values[i]);
+    std::wstring folder;
+    EXPECT_TRUE(system.tempFolder(&folder) && folder == platform::NarrowToWide(temp)) << temp;
+    EXPECT_EQ(system.userStateFolder(&folder) ? platform::WideToNarrow(folder) : "-",
+              state != nullptr ? state : "-");
   }
   for (int i = 0; i < 3; ++i) set(i, kept[i] ? kept[i]->c_str() : nullptr);
 }
