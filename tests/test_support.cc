@@ -75,40 +75,30 @@ std::string ReadAll(int fd) {
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& workingDirectory,
                          const std::vector<std::string>& extraEnv) {
-  const int out = OutputFile();
-  const int err = OutputFile();
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out, 1);
-  posix_spawn_file_actions_adddup2(&actions, err, 2);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (!workingDirectory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-  }
-
-  // env(1) adds the variables, or replaces those already set.
-  std::vector<std::string> args = {"/usr/bin/env"};
+  // env(1) goes to the working directory and adds the variables, or replaces those already set.
+  std::vector<std::string> args = {"/usr/bin/env", "-C",
+                                   (fs::path(".") / workingDirectory).string()};
   args.insert(args.end(), extraEnv.begin(), extraEnv.end());
   args.insert(args.end(), argv.begin(), argv.end());
   std::vector<char*> argp;
   for (auto& a : args) argp.push_back(a.data());
   argp.push_back(nullptr);
 
+  const int out = OutputFile(), err = OutputFile();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   pid_t pid = 0;
+  int status = 0;
   const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
   while (rc == 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  ProcessResult result;
-  result.out = ReadAll(out);
-  result.err = ReadAll(err);
-  if (rc != 0) {
-    result.err = "spawn failed";
-  } else {
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  return result;
+  ProcessResult r{-1, ReadAll(out), ReadAll(err) + (rc != 0 ? "spawn failed" : "")};
+  if (rc == 0) r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
 }
 
 fs::path BinDir() {
@@ -133,10 +123,8 @@ std::vector<std::string> TreeListing(const fs::path& root) {
 }
 
 bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds) {
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(static_cast<long>(timeoutSeconds * 1000));
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
+  for (int polls = 0; !done(); ++polls) {
+    if (polls * 0.02 > timeoutSeconds) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
