@@ -144,22 +144,20 @@ TEST_F(PipelineTest, OverlappingTreesAreRefusedBeforeAnythingIsCopied) {
 // Paths as one walk spells them: the same path or one below it lies within; a name that only
 // begins like the directory's does not.
 TEST(ConsumedPaths, APathLiesWithinItselfAndTheDirectoriesAboveIt) {
-  const struct {
-    const wchar_t* path;
-    std::vector<std::wstring> consumed;
-    bool isConsumed, holdsConsumed;
-  } cases[] = {{L"o/layout", {L"o/layout"}, true, true},
-               {L"o/layout/a/layout", {L"o/res/x", L"o/layout"}, true, false},
-               {L"o/layout/res", {L"o/layout/"}, true, false},
-               {L"o/res/skin", {L"o/res/skin/layout"}, false, true},
-               {L"o/layout2", {L"o/layout"}, false, false},
-               {L"o/layout.zip", {L"o/layout"}, false, false},
-               {L"o/res", {}, false, false},
-               {L"o/res", {L""}, false, false}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsConsumed(c.path, c.consumed), c.isConsumed) << c.path;
-    EXPECT_EQ(HoldsConsumed(c.path, c.consumed), c.holdsConsumed) << c.path;
-  }
+  // The path, the paths consumed, whether the path is consumed and whether it holds one.
+  const std::tuple<const wchar_t*, std::vector<std::wstring>, bool, bool> cases[] = {
+      {L"o/layout", {L"o/layout"}, true, true},
+      {L"o/layout/a/layout", {L"o/res/x", L"o/layout"}, true, false},
+      {L"o/layout/res", {L"o/layout/"}, true, false},
+      {L"o/res/skin", {L"o/res/skin/layout"}, false, true},
+      {L"o/layout2", {L"o/layout"}, false, false},
+      {L"o/layout.zip", {L"o/layout"}, false, false},
+      {L"o/res", {}, false, false},
+      {L"o/res", {L""}, false, false}};
+  for (const auto& [path, consumed, isConsumed, holdsConsumed] : cases)
+    EXPECT_EQ(std::pair(IsConsumed(path, consumed), HoldsConsumed(path, consumed)),
+              std::pair(isConsumed, holdsConsumed))
+        << path;
 }
 
 TEST(LayoutOutputs, TheModeDecidesWhatALayoutDirectoryLeaves) {
