@@ -15,15 +15,14 @@ const Target& TheTarget() {
     const char* kind = std::getenv("UIPPACK_TARGET");
     if (kind == nullptr || std::string(kind) != "wine")
       return Target{false, BinDir(), "", '/', "\n"};
-    const char* build = std::getenv("UIPPACK_WIN64_BUILD");
-    // An unpacked Windows bundle instead of the build's bin folder.
+    // An unpacked Windows bundle, or else the build's bin folder.
     const char* bundle = std::getenv("UIPPACK_WIN64_BIN");
+    const char* build = std::getenv("UIPPACK_WIN64_BUILD");
     // One Wine server for every run of this process, instead of one per program start.
     RunProcess({"/usr/bin/wineserver", "-p60"});
-    return Target{true,
-                  bundle != nullptr ? fs::path(bundle)
-                                    : fs::path(build != nullptr ? build : "build/win64") / "bin",
-                  ".exe", '\\', "\r\n"};
+    const fs::path bin =
+        bundle ? fs::path(bundle) : fs::path(build ? build : "build/win64") / "bin";
+    return Target{true, bin, ".exe", '\\', "\r\n"};
   }();
   return target;
 }
@@ -34,10 +33,9 @@ std::string TargetPath(const fs::path& path) {
 
 std::string ForTarget(const std::string& text) {
   std::string converted;
-  for (const char c : text) {
+  for (const char c : text)
     converted += c == '/' ? std::string(1, TheTarget().separator)
                           : (c == '\n' ? TheTarget().lineEnd : std::string(1, c));
-  }
   return converted;
 }
 
@@ -61,11 +59,8 @@ std::vector<std::string> OwnLines(const std::string& out) {
   std::istringstream stream(out);
   for (std::string line; std::getline(stream, line);) {
     // A line end other than the target's stays visible in the line.
-    if (TheTarget().wine && line.ends_with('\r')) {
-      line.pop_back();
-    } else if (TheTarget().wine) {
-      line += "<LF>";
-    }
+    if (TheTarget().wine)
+      line = line.ends_with('\r') ? line.substr(0, line.size() - 1) : line + "<LF>";
     if (std::regex_search(line, ours)) lines.push_back(line);
   }
   return lines;
