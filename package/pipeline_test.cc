@@ -169,9 +169,11 @@ TEST(LayoutOutputs, TheModeDecidesWhatALayoutDirectoryLeaves) {
   for (const auto& [mode, outputs] : cases) EXPECT_EQ(LayoutOutputsFor(mode), outputs) << mode;
 }
 
-TEST(QuotePath, PlainPathsStayOthersAreQuotedAndArchiverWildcardsRefused) {
+// Plain paths stay, others are quoted and archiver wildcards refused; only %s takes an argument,
+// and only what fits is startable.
+TEST(CommandLine, PathsAreQuotedOrRefusedAndCommandsStartableOnlyWhenTheyFit) {
   const std::wstring all = std::wstring(1, platform::kPathSeparator) + L"*";  // as 7-Zip reads it
-  const std::tuple<std::wstring, bool, std::wstring> cases[] = {
+  const std::tuple<std::wstring, bool, std::wstring> paths[] = {
       {L"/out/pkg/layout.zip", false, L"/out/pkg/layout.zip"},
       {L"/out/a&b;c$(d)'e f", false, L"\"/out/a&b;c$(d)'e f\""},
       {L"C:\\o\\c,d=e", false, L"\"C:\\o\\c,d=e\""},  // cmd.exe splits at , ; =
@@ -181,27 +183,25 @@ TEST(QuotePath, PlainPathsStayOthersAreQuotedAndArchiverWildcardsRefused) {
       {L"/o/layout" + all, true, L"/o/layout" + all},   // only the pattern's own final * is one
       {L"/o/a*b" + all, true, L"<refused>"},
       {L"/o/a?b.zip", true, L"<refused>"}};
-  for (const auto& [path, archiver, quoted] : cases) {
+  for (const auto& [path, archiver, quoted] : paths) {
     std::wstring out;
     EXPECT_EQ(QuotePathForCommandLine(path, archiver, &out) ? out : L"<refused>", quoted) << path;
   }
-}
 
-TEST(CommandBuffer, OnlyPercentSTakesAnArgumentAndOnlyWhatFitsIsStartable) {
   // 511 characters fit in a buffer of 512, the terminating zero included; 512 do not.
   const std::wstring_view rd = templates::kRemoveDirectory;
   const std::wstring fits = L"/" + std::wstring(512 - rd.size(), L'b');
   const std::wstring over = fits + L"b";
-  const std::pair<CommandBuffer, bool> cases[] = {
+  const std::pair<CommandBuffer, bool> commands[] = {
       {CommandBuffer(L"rd /s /q %s %d%", {PathArgument(L"/a")}), true},
       {CommandBuffer(rd, {PathArgument(fits)}), true},
       {CommandBuffer(rd, {PathArgument(over)}), false},
       {CommandBuffer(rd, {PathArgument(over)}, CommandBuffer::kCopyCapacity), true},
       {CommandBuffer(templates::kCompile, {ToolDirectoryArgument(L"")}), false},  // "/luac"
   };
-  for (const auto& [command, startable] : cases) EXPECT_EQ(command.startable(), startable);
-  EXPECT_EQ(cases[0].first.text(), L"rd /s /q /a %d%");
-  EXPECT_NE(cases[2].first.text().find(over), std::wstring::npos);  // still shown whole
+  for (const auto& [command, startable] : commands) EXPECT_EQ(command.startable(), startable);
+  EXPECT_EQ(commands[0].first.text(), L"rd /s /q /a %d%");
+  EXPECT_NE(commands[2].first.text().find(over), std::wstring::npos);  // still shown whole
 }
 
 }  // namespace
