@@ -51,15 +51,12 @@ TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTail) {
             testing::Wide(testing::fs::canonical(dir / "real") / "missing/x"));
 }
 
-// The exit code is not read; a child killed by a signal has ended too.
-TEST(Processes, EveryEndIsACompletedRun) {
+// The exit code is not read; a child killed by a signal has ended too. A run goes on when its
+// console's reader is gone or a file meets the size limit: the writes fail instead of the signals
+// ending the process.
+TEST(Processes, EveryEndIsACompletedRunAndAPreparedProcessOutlivesSigpipeAndSigxfsz) {
   EXPECT_EQ(RunProcessAndWait(L"false"), RunOutcome::Completed);
   EXPECT_EQ(RunProcessAndWait(L"sh -c \"kill -9 $$\""), RunOutcome::Completed);
-}
-
-// A run goes on when its console's reader is gone or a file meets the size limit: the writes
-// fail instead of the signals ending the process.
-TEST(Processes, APreparedProcessOutlivesSigpipeAndSigxfsz) {
   EXPECT_EQ(testing::InChild([] {
               PrepareProcess();
               return raise(SIGPIPE) | raise(SIGXFSZ);
