@@ -21,14 +21,8 @@ shape() { (cd "$1" && find . -mindepth 1 \( -type l -printf '%y %P -> %l\n' \) -
 
 # The link text from the folder of the link to the target: relative when both lie under the
 # same top-level folder.
-top() { local path="${1#/}"; echo "${path%%/*}"; }
 expected_link() {
-  local folder="$1" target="$2"
-  if [ "$(top "$folder")" = "$(top "$target")" ]; then
-    realpath -m --relative-to="$folder" "$target"
-  else
-    echo "$target"
-  fi
+  [ "$(cut -d/ -f2 <<<"$1")" = "$(cut -d/ -f2 <<<"$2")" ] && realpath -m --relative-to="$1" "$2" || echo "$2"
 }
 
 for prefix in /usr /opt/uippack; do
