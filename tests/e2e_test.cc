@@ -455,7 +455,6 @@ exec ')" + fs::canonical(TheTarget().bin / "7z").string() +
   EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
   s.ExpectPackOf("pkg");
 
-  MakeDirs(w / "theirs");
   WriteFile(w / "theirs/layout.zip", "planted");
   RunProcess({"/bin/chown", "-R", "65534:65534", (w / "theirs").string()});
   fs::permissions(w / "theirs", fs::perms(0777));

@@ -1,6 +1,6 @@
 // Test helper: log_test_writer <app-data folder> <temp folder> <count> writes count records
-// through LogWrite with the shared log's folders pointed at the given ones. An app-data folder of
-// "-" cannot be had. The user's own folder is the system's (XDG_STATE_HOME).
+// through LogWrite with the shared log's folders pointed at the given ones. A folder of "-"
+// cannot be had. The user's own folder is the system's (XDG_STATE_HOME).
 #include <cstdlib>
 #include <string>
 
@@ -11,17 +11,13 @@
 int main(int argc, char** argv) {
   using uippack::platform::NarrowToWide;
   if (argc != 4) return 2;
-  const std::string appData = argv[1];
-  const std::wstring temp = NarrowToWide(argv[2]);
+  // The folder, and whether it may be had.
+  const auto folder = [](const std::string& path) {
+    return [=](std::wstring* out) { return *out = NarrowToWide(path), path != "-"; };
+  };
   auto environment = uippack::logging::SystemLogEnvironment();
-  environment.commonAppDataFolder = [appData](std::wstring* folder) {
-    *folder = NarrowToWide(appData);
-    return appData != "-";
-  };
-  environment.tempFolder = [temp](std::wstring* folder) {
-    *folder = temp;
-    return true;
-  };
+  environment.commonAppDataFolder = folder(argv[1]);
+  environment.tempFolder = folder(argv[2]);
   uippack::logging::SetLogEnvironment(environment);
 
   // Long enough that a torn or interleaved write would show.
