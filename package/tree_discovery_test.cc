@@ -74,8 +74,7 @@ TEST(TreeDiscovery, PackWalkFindsLayoutResAndRegularScriptsOutsideHiddenDirector
   const std::wstring rawScript = ChildPath(ChildPath(a, L"res"), platform::NarrowToWide(raw));
   EXPECT_EQ(Sorted(builder.scriptFiles),
             Sorted({ChildPath(layout, L"main.lua"), ChildPath(rawScript, L"y.lua")}));
-  for (const auto& script : builder.scriptFiles)
-    EXPECT_TRUE(fs::exists(platform::WideToNarrow(script)));
+  for (const auto& s : builder.scriptFiles) EXPECT_TRUE(fs::exists(platform::WideToNarrow(s)));
 }
 
 TEST(TreeDiscovery, UnpackWalksFindContainersAndArchivesByExactNameOutsideHiddenDirectories) {

@@ -22,7 +22,6 @@ using ::testing::Contains;
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using Lines = std::vector<std::string>;
 constexpr int kFailed = 255;  // -1 as a POSIX shell sees it
 
 bool Wine() { return TheTarget().wine; }
@@ -50,7 +49,7 @@ std::string RunLua(const fs::path& script) {
 
 // What the tools say when they meet a file or directory that is gone or going: 7-Zip's
 // warnings and errors, rm's and cmd.exe's complaints.
-constexpr const char* kToolComplaint =
+constexpr auto kToolComplaint =
     "WARNING|ERROR|[Ee]rror|[Cc]annot|not empty|No such|[Nn]ot [Ff]ound";
 
 // A working directory, the current one of every run in it.
@@ -100,9 +99,8 @@ struct Scene {
     const ProcessResult unpacked = Run({"-u", "out", back}, env);
     ASSERT_EQ(unpacked.exitStatus, 0) << unpacked.out;
     EXPECT_THAT(unpacked.out + unpacked.err, Not(ContainsRegex(kToolComplaint)));
-    const Lines lines = OwnLines(unpacked.out);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Decompress all resource zip files finished!"),
-              2);
+    EXPECT_THAT(OwnLines(unpacked.out),
+                Contains("Decompress all resource zip files finished!").Times(2));
     EXPECT_EQ(LastLine(unpacked), "Unpack all uip files ok!");
     const auto shape = [this](const std::string& tree) {
       Lines listing = TreeListing(work / tree);
@@ -126,14 +124,12 @@ TEST(Driver, OutcomesBeforeThePipelinePrintTheirExactBytesAndTouchNothing) {
   Scene s;
   // src lacks res and the two files; only the source is tested, not dst; archives alone are
   // not enough, and hidden directories are not searched.
-  MakeTree(s.work,
-           {"src/layout/", "dst/layout.uip", "packed/res/a.zip", "packed/.hidden/layout.uip"});
+  MakeTree(s.work, {"src/layout/", "dst/layout.uip", "ship/res/a.zip", "ship/.hidden/layout.uip"});
   MakePackage(s.work / "pkg");
   const std::string less = "Less arguments,at least three arguments are needed!\n";
   const std::string option = "option error, please use -p for packing and -u for unpacking\n";
   const std::string unpackRejection =
-      "Start unpacking uip files, please wait...\n"
-      "No valid uip files found in path = packed";
+      "Start unpacking uip files, please wait...\nNo valid uip files found in path = ship";
   const std::string inside = TargetPath(s.work / "pkg") + TheTarget().separator + "out";
   // Each console output with the arguments that give it; they are counted before the option is
   // looked at.
@@ -143,8 +139,8 @@ TEST(Driver, OutcomesBeforeThePipelinePrintTheirExactBytesAndTouchNothing) {
        option},
       {{{"-P", "src", "dst", "-uip", "ignored"}}, PackRejection("src")},
       {{{"-p", "missing", "new"}}, PackRejection("missing")},
-      {{{"-U", "packed", "dst"}}, unpackRejection + ".\n"},
-      {{{"-u", Wine() ? "packed/res" : "packed\\res", "dst"}}, unpackRejection + "/res.\n"},
+      {{{"-U", "ship", "dst"}}, unpackRejection + ".\n"},
+      {{{"-u", Wine() ? "ship/res" : "ship\\res", "dst"}}, unpackRejection + "/res.\n"},
       {{{"-p", "pkg", inside}},
        "Start packing uip files, please wait...\nRefused: destination path = " + inside +
            " is the source path = pkg or lies inside it or contains it, nothing copied!\n"
@@ -177,8 +173,7 @@ TEST(Pack, PackageBecomesItsShippingFormAndComesBack) {
   const std::string script = "s p&a^c(e);,=$'" + zh + ".lua";
   WriteFile(pkg / "layout" / script, "print('odd')\n");
   const Lines names = {"a b", "a&b", "a^b", "(x)", "x;y", "c,d", "e=f", "-rf", "$(d)'e", zh + "x"};
-  for (const auto& name : names)
-    WriteFile(pkg / "res" / name / ("in " + name) / (name + ".txt"), name);
+  for (const auto& n : names) WriteFile(pkg / "res" / n / ("in " + n) / (n + ".txt"), n);
   // What a path split at a blank or at one of cmd.exe's separators would name.
   for (const std::string split : {"b", "d", "f", "y", "(3)", "back"}) {
     WriteFile(s.work / split / "keep.txt", split);

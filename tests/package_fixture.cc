@@ -13,15 +13,13 @@ namespace uippack::testing {
 const Target& TheTarget() {
   static const Target target = [] {
     const char* kind = std::getenv("UIPPACK_TARGET");
-    if (kind == nullptr || std::string(kind) != "wine")
-      return Target{false, BinDir(), "", '/', "\n"};
+    if (!kind || std::string(kind) != "wine") return Target{false, BinDir(), "", '/', "\n"};
     // An unpacked Windows bundle, or else the build's bin folder.
     const char* bundle = std::getenv("UIPPACK_WIN64_BIN");
     const char* build = std::getenv("UIPPACK_WIN64_BUILD");
     // One Wine server for every run of this process, instead of one per program start.
     RunProcess({"/usr/bin/wineserver", "-p60"});
-    const fs::path bin =
-        bundle ? fs::path(bundle) : fs::path(build ? build : "build/win64") / "bin";
+    const fs::path bin = bundle ? bundle : fs::path(build ? build : "build/win64") / "bin";
     return Target{true, bin, ".exe", '\\', "\r\n"};
   }();
   return target;
@@ -39,8 +37,7 @@ std::string ForTarget(const std::string& text) {
   return converted;
 }
 
-ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd,
-                      std::vector<std::string> env, const fs::path& executable) {
+ProcessResult Uippack(Lines arguments, const fs::path& cwd, Lines env, const fs::path& executable) {
   arguments.insert(arguments.begin(),
                    executable.empty() ? (TheTarget().bin / ("uippack" + TheTarget().exe)).string()
                                       : executable.string());
@@ -52,15 +49,14 @@ ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd,
   return RunProcess(arguments, cwd, env);
 }
 
-std::vector<std::string> OwnLines(const std::string& out) {
+Lines OwnLines(const std::string& out) {
   static const std::regex ours(
       "^(Start|PreCompile|Compile|Compress|Decompress|Pack|Unpack) |^No valid |^Refused: ");
-  std::vector<std::string> lines;
+  Lines lines;
   std::istringstream stream(out);
   for (std::string line; std::getline(stream, line);) {
     // A line end other than the target's stays visible in the line.
-    if (TheTarget().wine)
-      line = line.ends_with('\r') ? line.substr(0, line.size() - 1) : line + "<LF>";
+    if (TheTarget().wine) line.ends_with('\r') ? line.erase(line.size() - 1) : line.append("<LF>");
     if (std::regex_search(line, ours)) lines.push_back(line);
   }
   return lines;
@@ -95,13 +91,13 @@ bool NamedByAProcess(const fs::path& root) {
   return named;
 }
 
-std::vector<std::string> Listing(const fs::path& root, const std::vector<std::string>& excluded) {
-  std::vector<std::string> command = {"/usr/bin/find", root.string(), "-mindepth", "1"};
+Lines Listing(const fs::path& root, const Lines& excluded) {
+  Lines command = {"/usr/bin/find", root.string(), "-mindepth", "1"};
   for (const auto& name : excluded)
     command.insert(command.end(), {"-path", (root / name).string(), "-prune", "-o"});
   command.insert(command.end(), {"-printf", "%y %P %s %m %C@\\n"});
   std::istringstream found(RunProcess(command).out);
-  std::vector<std::string> lines;
+  Lines lines;
   for (std::string line; std::getline(found, line);) lines.push_back(line);
   std::sort(lines.begin(), lines.end());
   return lines;

@@ -25,11 +25,11 @@ std::string ForTarget(const std::string& text);
 
 // Runs the target's uippack, or the copy at `executable`, with the arguments in cwd; env holds
 // extra "NAME=VALUE" entries.
-ProcessResult Uippack(std::vector<std::string> arguments, const fs::path& cwd = {},
-                      std::vector<std::string> env = {}, const fs::path& executable = {});
+ProcessResult Uippack(Lines arguments, const fs::path& cwd = {}, Lines env = {},
+                      const fs::path& executable = {});
 
 // The lines uippack itself prints, without their line ends and without the tools' output.
-std::vector<std::string> OwnLines(const std::string& out);
+Lines OwnLines(const std::string& out);
 
 // A small package: layout/ with scripts in nested directories, res/ with subdirectories,
 // nametable.cfg and package.cfg.
@@ -41,6 +41,6 @@ bool NamedByAProcess(const fs::path& root);
 
 // Every entry below root but the excluded top-level names, with type, size, mode and time of
 // change, sorted: whatever a run wrote there shows. Also lists trees deeper than PATH_MAX.
-std::vector<std::string> Listing(const fs::path& root, const std::vector<std::string>& excluded);
+Lines Listing(const fs::path& root, const Lines& excluded);
 
 }  // namespace uippack::testing

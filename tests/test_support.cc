@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -32,8 +32,6 @@ TempDir::~TempDir() {
   }
 }
 
-void MakeDirs(const fs::path& path) { fs::create_directories(path); }
-
 void WriteFile(const fs::path& path, const std::string& content) {
   if (path.has_parent_path()) fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -41,8 +39,7 @@ void WriteFile(const fs::path& path, const std::string& content) {
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
-void MakeTree(const fs::path& root, const std::vector<std::string>& entries,
-              const std::string& content) {
+void MakeTree(const fs::path& root, const Lines& entries, const std::string& content) {
   for (const auto& entry : entries)
     entry.ends_with('/') ? MakeDirs(root / entry) : WriteFile(root / entry, content);
 }
@@ -50,9 +47,7 @@ void MakeTree(const fs::path& root, const std::vector<std::string>& entries,
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 namespace {
@@ -73,11 +68,9 @@ std::string ReadAll(int fd) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& workingDirectory,
-                         const std::vector<std::string>& extraEnv) {
+ProcessResult RunProcess(const Lines& argv, const fs::path& cwd, const Lines& extraEnv) {
   // env(1) goes to the working directory and adds the variables, or replaces those already set.
-  std::vector<std::string> args = {"/usr/bin/env", "-C",
-                                   (fs::path(".") / workingDirectory).string()};
+  Lines args = {"/usr/bin/env", "-C", (fs::path(".") / cwd).string()};
   args.insert(args.end(), extraEnv.begin(), extraEnv.end());
   args.insert(args.end(), argv.begin(), argv.end());
   std::vector<char*> argp;
@@ -106,8 +99,8 @@ fs::path BinDir() {
   return fs::path(value != nullptr ? value : UIPPACK_DEFAULT_BIN_DIR);
 }
 
-std::vector<std::string> TreeListing(const fs::path& root) {
-  std::vector<std::string> lines;
+Lines TreeListing(const fs::path& root) {
+  Lines lines;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     const auto relative = fs::relative(entry.path(), root).string();
     if (entry.is_directory()) {

@@ -11,6 +11,7 @@
 namespace uippack::testing {
 
 namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
 // A fresh directory under the system's temporary folder, removed with everything in it on
 // destruction.
@@ -30,10 +31,9 @@ class TempDir {
 // Creates parent directories as needed.
 void WriteFile(const fs::path& path, const std::string& content);
 // Makes each entry below root: a directory when its name ends in "/", else a file of content.
-void MakeTree(const fs::path& root, const std::vector<std::string>& entries,
-              const std::string& content = "x");
+void MakeTree(const fs::path& root, const Lines& entries, const std::string& content = "x");
 std::string ReadFile(const fs::path& path);
-void MakeDirs(const fs::path& path);
+inline void MakeDirs(const fs::path& path) { fs::create_directories(path); }
 
 struct ProcessResult {
   int exitStatus = -1;  // the exit code as a shell sees it, or 128 + signal
@@ -43,16 +43,15 @@ struct ProcessResult {
 
 // Runs argv[0] with the arguments (no shell), in workingDirectory when it is not empty, with
 // extraEnv ("NAME=VALUE") added to the environment, and collects its output.
-ProcessResult RunProcess(const std::vector<std::string>& argv,
-                         const fs::path& workingDirectory = {},
-                         const std::vector<std::string>& extraEnv = {});
+ProcessResult RunProcess(const Lines& argv, const fs::path& workingDirectory = {},
+                         const Lines& extraEnv = {});
 
 // Where the build put uippack and its companion tools (UIPPACK_BIN_DIR overrides it).
 fs::path BinDir();
 
 // Every regular file and directory below root, as "d relative/path" and
 // "f relative/path <size> <hash>" lines, sorted: a cheap fingerprint of a whole tree.
-std::vector<std::string> TreeListing(const fs::path& root);
+Lines TreeListing(const fs::path& root);
 
 // Polls until done() holds, for timeoutSeconds at most; false when it never did.
 bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds = 30.0);
