@@ -7,12 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <thread>
 
 extern char** environ;
 
@@ -113,14 +111,6 @@ Lines TreeListing(const fs::path& root) {
   }
   std::sort(lines.begin(), lines.end());
   return lines;
-}
-
-bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds) {
-  for (int polls = 0; !done(); ++polls) {
-    if (polls * 0.02 > timeoutSeconds) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
 }
 
 int InChild(const std::function<int()>& body) {

@@ -41,10 +41,9 @@ struct ProcessResult {
   std::string err;      // everything the child wrote to standard error
 };
 
-// Runs argv[0] with the arguments (no shell), in workingDirectory when it is not empty, with
+// Runs argv[0] with the arguments (no shell), in cwd when it is not empty, with
 // extraEnv ("NAME=VALUE") added to the environment, and collects its output.
-ProcessResult RunProcess(const Lines& argv, const fs::path& workingDirectory = {},
-                         const Lines& extraEnv = {});
+ProcessResult RunProcess(const Lines& argv, const fs::path& cwd = {}, const Lines& extraEnv = {});
 
 // Where the build put uippack and its companion tools (UIPPACK_BIN_DIR overrides it).
 fs::path BinDir();
@@ -52,9 +51,6 @@ fs::path BinDir();
 // Every regular file and directory below root, as "d relative/path" and
 // "f relative/path <size> <hash>" lines, sorted: a cheap fingerprint of a whole tree.
 Lines TreeListing(const fs::path& root);
-
-// Polls until done() holds, for timeoutSeconds at most; false when it never did.
-bool WaitUntil(const std::function<bool()>& done, double timeoutSeconds = 30.0);
 
 // Runs body in a child process, so that what it changes (limits, identity, signals) stays there:
 // its result as the exit status, or -1 when the child did not end by itself.
