@@ -62,7 +62,7 @@ struct Scene {
   ProcessResult Run(const Lines& arguments, const Lines& env = {},
                     const fs::path& executable = {}) const {
     const Lines destination = {fs::path(arguments.at(2)).begin()->string()};
-    const Lines before = Listing(work, destination);
+    const std::string before = Listing(work, destination);
     ProcessResult result = Uippack(arguments, work, env, executable);
     EXPECT_FALSE(NamedByAProcess(work)) << "still running after uippack";
     EXPECT_EQ(Listing(work, destination), before) << "changed outside " << arguments[2];
@@ -146,7 +146,7 @@ TEST(Driver, OutcomesBeforeThePipelinePrintTheirExactBytesAndTouchNothing) {
            " is the source path = pkg or lies inside it or contains it, nothing copied!\n"
            "Pack error,source path = pkg, destination path = " +
            inside + "\n"}};
-  const Lines before = Listing(s.work, {});
+  const std::string before = Listing(s.work, {});
   for (const auto& [runs, console] : cases) {
     for (const Lines& arguments : runs) {
       const ProcessResult result = Uippack(arguments, s.work);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -77,30 +78,26 @@ void MakePackage(const fs::path& root) {
 
 bool NamedByAProcess(const fs::path& root) {
   const std::string text = TargetPath(root);
-  // readdir goes on past a process that ends while it is listed; a failed read of its command
-  // line, which a stream's own buffer would throw on, marks only the stream that copies it.
+  // readdir goes on past a process that ends while it is listed; a command line that cannot be
+  // read any more reads as empty.
   DIR* proc = opendir("/proc");
   bool named = false;
   for (const dirent* entry; !named && proc != nullptr && (entry = readdir(proc)) != nullptr;) {
     std::ifstream cmdline("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
-    std::ostringstream line;
-    line << cmdline.rdbuf();
-    named = line.str().find(text) != std::string::npos;
+    named =
+        std::string(std::istreambuf_iterator<char>(cmdline), {}).find(text) != std::string::npos;
   }
   if (proc != nullptr) closedir(proc);
   return named;
 }
 
-Lines Listing(const fs::path& root, const Lines& excluded) {
-  Lines command = {"/usr/bin/find", root.string(), "-mindepth", "1"};
+std::string Listing(const fs::path& root, const Lines& excluded) {
+  Lines command = {"/bin/sh",   "-c", "find \"$@\" | LC_ALL=C sort", "sh", root.string(),
+                   "-mindepth", "1"};
   for (const auto& name : excluded)
     command.insert(command.end(), {"-path", (root / name).string(), "-prune", "-o"});
   command.insert(command.end(), {"-printf", "%y %P %s %m %C@\\n"});
-  std::istringstream found(RunProcess(command).out);
-  Lines lines;
-  for (std::string line; std::getline(found, line);) lines.push_back(line);
-  std::sort(lines.begin(), lines.end());
-  return lines;
+  return RunProcess(command).out;
 }
 
 }  // namespace uippack::testing

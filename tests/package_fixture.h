@@ -41,6 +41,6 @@ bool NamedByAProcess(const fs::path& root);
 
 // Every entry below root but the excluded top-level names, with type, size, mode and time of
 // change, sorted: whatever a run wrote there shows. Also lists trees deeper than PATH_MAX.
-Lines Listing(const fs::path& root, const Lines& excluded);
+std::string Listing(const fs::path& root, const Lines& excluded);
 
 }  // namespace uippack::testing

@@ -100,14 +100,12 @@ fs::path BinDir() {
 Lines TreeListing(const fs::path& root) {
   Lines lines;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    const auto relative = fs::relative(entry.path(), root).string();
-    if (entry.is_directory()) {
-      lines.push_back("d " + relative);
-    } else if (entry.is_regular_file()) {
-      const std::string content = ReadFile(entry.path());
+    const std::string relative = fs::relative(entry.path(), root).string(),
+                      content = entry.is_regular_file() ? ReadFile(entry.path()) : "";
+    if (entry.is_directory()) lines.push_back("d " + relative);
+    if (entry.is_regular_file())
       lines.push_back("f " + relative + " " + std::to_string(content.size()) + " " +
                       std::to_string(std::hash<std::string>{}(content)));
-    }
   }
   std::sort(lines.begin(), lines.end());
   return lines;
