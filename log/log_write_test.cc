@@ -14,7 +14,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
 #include <regex>
 
 #include "log/log_environment.h"
@@ -287,12 +286,6 @@ TEST(LogProcessesTest, EightWritersShareOneFileWithOneHeaderAndWholeRecords) {
 // for $HOME/.local/state; without an absolute HOME the user has no folder of their own.
 TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
   const char* names[] = {"TMPDIR", "XDG_STATE_HOME", "HOME"};  // unset for nullptr
-  const auto set = [&](int i, const char* value) {
-    value != nullptr ? setenv(names[i], value, 1) : unsetenv(names[i]);
-  };
-  std::optional<std::string> kept[3];
-  for (int i = 0; i < 3; ++i)
-    if (const char* value = std::getenv(names[i])) kept[i] = value;
   // The variables' values, then the temporary folder and the user's own they give (nullptr: none).
   const std::tuple<std::array<const char*, 3>, const char*, const char*> cases[] = {
       {{nullptr, nullptr, "/home/u"}, "/tmp", "/home/u/.local/state"},
@@ -300,15 +293,18 @@ TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
       {{".", "state", "/home/u"}, "/tmp", "/home/u/.local/state"},
       {{"sub/tmp", "/s", "home"}, "/tmp", "/s"},
       {{"/var/tmp", nullptr, "home"}, "/var/tmp", nullptr}};
-  const LogEnvironment system = SystemLogEnvironment();
   for (const auto& [values, temp, state] : cases) {
-    for (int i = 0; i < 3; ++i) set(i, values[i]);
-    std::wstring folder;
-    EXPECT_TRUE(system.tempFolder(&folder) && folder == platform::NarrowToWide(temp)) << temp;
-    EXPECT_EQ(system.userStateFolder(&folder) ? platform::WideToNarrow(folder) : "-",
-              state != nullptr ? state : "-");
+    const auto inChild = [&] {  // whose environment the test may change
+      for (int i = 0; i < 3; ++i) values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+      const LogEnvironment system = SystemLogEnvironment();
+      std::wstring folder;
+      EXPECT_TRUE(system.tempFolder(&folder) && folder == platform::NarrowToWide(temp)) << temp;
+      EXPECT_EQ(system.userStateFolder(&folder) ? platform::WideToNarrow(folder) : "-",
+                state != nullptr ? state : "-");
+      return HasFailure() ? 1 : 0;
+    };
+    EXPECT_EQ(testing::InChild(inChild), 0);
   }
-  for (int i = 0; i < 3; ++i) set(i, kept[i] ? kept[i]->c_str() : nullptr);
 }
 
 }  // namespace
