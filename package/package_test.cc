@@ -50,9 +50,8 @@ TEST(TreeDiscovery, PackSourceNeedsAllFourEntriesOfTheRightKindAndCase) {
   testing::MakeTree(nested / "inner", package);
   EXPECT_EQ(builder.CheckPackSource(Wide(nested / "inner")), 1);
   // Neither test takes all four one level down, nothing, or a file.
-  for (const auto& path : {nested.path(), nested / "missing", nested / "inner/package.cfg"})
-    EXPECT_EQ(builder.CheckPackSource(Wide(path)) + builder.CheckUnpackSource(Wide(path)), 0)
-        << path;
+  for (const auto& p : {nested.path(), nested / "missing", nested / "inner/package.cfg"})
+    EXPECT_EQ(builder.CheckPackSource(Wide(p)) + builder.CheckUnpackSource(Wide(p)), 0) << p;
 }
 
 TEST(TreeDiscovery, PackWalkFindsLayoutResAndRegularScriptsOutsideHiddenDirectories) {

@@ -63,13 +63,12 @@ struct Scene {
 
   // Runs uippack and expects nothing it started to outlive it, and nothing outside the
   // destination (the third argument) to have changed, the source included.
-  ProcessResult Run(const Lines& arguments, const Lines& env = {},
-                    const fs::path& executable = {}) const {
-    const Lines destination = {fs::path(arguments.at(2)).begin()->string()};
+  ProcessResult Run(const Lines& args, const Lines& env = {}, const fs::path& exe = {}) const {
+    const Lines destination = {fs::path(args.at(2)).begin()->string()};
     const std::string before = Listing(work, destination);
-    ProcessResult result = Uippack(arguments, work, env, executable);
+    ProcessResult result = Uippack(args, work, env, exe);
     EXPECT_FALSE(NamedByAProcess(work)) << "still running after uippack";
-    EXPECT_EQ(Listing(work, destination), before) << "changed outside " << arguments[2];
+    EXPECT_EQ(Listing(work, destination), before) << "changed outside " << args[2];
     return result;
   }
 
@@ -96,22 +95,21 @@ struct Scene {
     return lines;
   }
 
-  // Unpacks "out" into `back` and expects the tree of `source` again, the scripts' content left
-  // out: unpacking keeps them compiled (uipcheck has seen that they are).
-  void ExpectRoundTrip(const std::string& back, const std::string& source,
-                       const Lines& env = {}) const {
-    const ProcessResult unpacked = Run({"-u", "out", back}, env);
-    ASSERT_EQ(unpacked.exitStatus, 0) << unpacked.out;
-    EXPECT_THAT(unpacked.out + unpacked.err, NoToolComplaint());
-    EXPECT_THAT(OwnLines(unpacked.out),
+  // Unpacks "out" into `to` and expects the tree of `src` again, the scripts' content left out:
+  // unpacking keeps them compiled (uipcheck has seen that they are).
+  void ExpectRoundTrip(const std::string& to, const std::string& src, const Lines& env = {}) const {
+    const ProcessResult run = Run({"-u", "out", to}, env);
+    ASSERT_EQ(run.exitStatus, 0) << run.out;
+    EXPECT_THAT(run.out + run.err, NoToolComplaint());
+    EXPECT_THAT(OwnLines(run.out),
                 Contains("Decompress all resource zip files finished!").Times(2));
-    EXPECT_EQ(LastLine(unpacked), "Unpack all uip files ok!");
+    EXPECT_EQ(LastLine(run), "Unpack all uip files ok!");
     const auto shape = [this](const std::string& tree) {
       Lines listing = TreeListing(work / tree);
       for (auto& line : listing) line = std::regex_replace(line, std::regex(R"((\.lua) .*)"), "$1");
       return listing;
     };
-    EXPECT_EQ(shape(back), shape(source));
+    EXPECT_EQ(shape(to), shape(src));
   }
 };
 
@@ -294,8 +292,7 @@ TEST(Names, WindowsConsoleShowsNamesTheAnsiCodePageLacks) {
       s.work, {"LC_ALL=C.UTF-8"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_FALSE(NamedByAProcess(s.work));
-  const std::string shown =
-      std::regex_replace(result.out, std::regex("\x1b\\[[0-9;?]*[A-Za-z]|\r"), "");
+  const auto shown = std::regex_replace(result.out, std::regex("\x1b\\[[0-9;?]*[A-Za-z]|\r"), "");
   EXPECT_THAT(shown, HasSubstr("Compress out\\res\\" + pictures + " finished!\n"));
   EXPECT_THAT(shown, HasSubstr("resource directories finished!\nPack all uip files ok!\n"));
   // The directory is archived, but not removed: "??" would be a wildcard.
@@ -386,8 +383,7 @@ TEST(Faults, TreesDeeperThanThePathLimitFailWithANote) {
       EXPECT_EQ(result.exitStatus, kFailed);
       EXPECT_THAT(LastLine(result), ::testing::StartsWith(option == "-p" ? "Pack error,source"
                                                                          : "Unpack error,source"));
-      EXPECT_THAT(result.err,
-                  HasSubstr("its path in the copy would be longer than the system takes"));
+      EXPECT_THAT(result.err, HasSubstr("in the copy would be longer than the system takes"));
       RunProcess({"/bin/rm", "-rf", (s.work / "out").string()});  // deeper than remove_all goes
     }
   }

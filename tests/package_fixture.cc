@@ -83,9 +83,8 @@ bool NamedByAProcess(const fs::path& root) {
   DIR* proc = opendir("/proc");
   bool named = false;
   for (const dirent* entry; !named && proc != nullptr && (entry = readdir(proc)) != nullptr;) {
-    std::ifstream cmdline("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
-    named =
-        std::string(std::istreambuf_iterator<char>(cmdline), {}).find(text) != std::string::npos;
+    std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
+    named = std::string(std::istreambuf_iterator<char>(in), {}).find(text) != std::string::npos;
   }
   if (proc != nullptr) closedir(proc);
   return named;
