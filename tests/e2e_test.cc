@@ -224,20 +224,17 @@ TEST(Pack, PackageBecomesItsShippingFormAndComesBack) {
 TEST(Nesting, LayoutsAndResourcesInALayoutPackToOneTreeInEveryMode) {
   Scene s;
   const fs::path pkg = s.work / "pkg";
-  for (const std::string level : {"", "a/", "a/b/"}) {
-    WriteFile(pkg / ("layout/" + level + "init.lua"), "return '" + level + "'\n");
-    WriteFile(pkg / ("layout/" + level + "layout/widget.lua"), "return {'" + level + "'}\n");
-  }
-  for (int i = 0; i < 400; ++i) {
-    WriteFile(pkg / ("layout/res/icons/" + std::to_string(i) + ".png"), std::to_string(i));
-    WriteFile(pkg / ("res/images/many/" + std::to_string(i) + ".png"), std::to_string(i));
-  }
-  MakeTree(
-      pkg,
-      {"layout/res/theme.lua", "skins/dark/layout/\xC3\xBC\xC3\xA4/\xC3\xA9.lua",
-       "skins/dark/res/colors/palette.txt", "a/b/c/layout/deep.lua", "res/nested/one/two/three.txt",
-       "res/.cache/x.txt", ".git/layout/hidden.lua", "layout/empty/", "res/images/empty/"},
-      "return 'dark'\n");
+  for (int i = 0; i < 400; ++i)
+    for (const std::string dir : {"layout/res/icons/", "res/images/many/"})
+      WriteFile(pkg / (dir + std::to_string(i) + ".png"), std::to_string(i));
+  for (const std::string script :
+       {"layout/init.lua", "layout/a/init.lua", "layout/a/b/init.lua", "layout/layout/widget.lua",
+        "layout/a/layout/widget.lua", "layout/a/b/layout/widget.lua", "layout/res/theme.lua",
+        "skins/dark/layout/\xC3\xBC\xC3\xA4/\xC3\xA9.lua", "a/b/c/layout/deep.lua"})
+    WriteFile(pkg / script, "return '" + script + "'\n");
+  MakeTree(pkg,
+           {"skins/dark/res/colors/palette.txt", "res/nested/one/two/three.txt", "res/.cache/x.txt",
+            ".git/layout/hidden.lua", "layout/empty/", "res/images/empty/"});
   for (const std::string mode : {"", "-uip", "zip"}) {
     Lines first;
     for (int run = 0; run < 3; ++run) {

@@ -39,7 +39,8 @@ void WriteFile(const fs::path& path, const std::string& content) {
 
 void MakeTree(const fs::path& root, const Lines& entries, const std::string& content) {
   for (const auto& entry : entries)
-    entry.ends_with('/') ? MakeDirs(root / entry) : WriteFile(root / entry, content);
+    entry.ends_with('/') ? MakeDirs(root / entry)
+                         : WriteFile(root / entry, content.empty() ? entry : content);
 }
 
 std::string ReadFile(const fs::path& path) {

@@ -30,8 +30,9 @@ class TempDir {
 
 // Creates parent directories as needed.
 void WriteFile(const fs::path& path, const std::string& content);
-// Makes each entry below root: a directory when its name ends in "/", else a file of content.
-void MakeTree(const fs::path& root, const Lines& entries, const std::string& content = "x");
+// Makes each entry below root: a directory when its name ends in "/", else a file of content, or
+// of its own name when content is empty.
+void MakeTree(const fs::path& root, const Lines& entries, const std::string& content = "");
 std::string ReadFile(const fs::path& path);
 inline void MakeDirs(const fs::path& path) { fs::create_directories(path); }
 
