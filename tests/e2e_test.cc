@@ -127,17 +127,15 @@ TEST(Driver, OutcomesBeforeThePipelinePrintTheirExactBytesAndTouchNothing) {
   // src lacks res and the two files; only the source is tested, not dst; archives alone are
   // not enough, and hidden directories are not searched.
   MakeTree(s.work, {"src/layout/", "dst/layout.uip", "ship/res/a.zip", "ship/.hidden/layout.uip"});
-  const std::string less = "Less arguments,at least three arguments are needed!\n";
-  const std::string option = "option error, please use -p for packing and -u for unpacking\n";
   const std::string unpackRejection =
       "Start unpacking uip files, please wait...\nNo valid uip files found in path = ship";
   const std::string inside = TargetPath(s.work / "pkg") + TheTarget().separator + "out";
   // Each console output with the arguments that give it; they are counted before the option is
   // looked at.
   const std::pair<std::vector<Lines>, std::string> cases[] = {
-      {{{}, {"-p"}, {"-x", "src"}}, less},
+      {{{}, {"-p"}, {"-x", "src"}}, "Less arguments,at least three arguments are needed!\n"},
       {{{"-x", "nosuch", "nor"}, {"/p", "src", "dst"}, {"-pack", "src", "dst"}, {"", "src", "dst"}},
-       option},
+       "option error, please use -p for packing and -u for unpacking\n"},
       {{{"-P", "src", "dst", "-uip", "ignored"}}, PackRejection("src")},
       {{{"-p", "missing", "new"}}, PackRejection("missing")},
       {{{"-U", "ship", "dst"}}, unpackRejection + ".\n"},
@@ -210,9 +208,8 @@ TEST(Pack, PackageBecomesItsShippingFormAndComesBack) {
   s.ExpectRoundTrip(back, source, env);
   for (const char* lua : {"main.lua", "screens/home.lua"})
     EXPECT_EQ(RunLua(s.work / back / "layout" / lua), RunLua(pkg / "layout" / lua));
-  const std::string conditional = RunLua(s.work / back / "layout/cond.lua");
-  EXPECT_THAT(conditional, ::testing::StartsWith("debug\n"));
-  EXPECT_THAT(conditional, HasSubstr(":6: line 6"));  // line numbers kept
+  EXPECT_THAT(RunLua(s.work / back / "layout/cond.lua"),  // line numbers kept
+              ::testing::AllOf(::testing::StartsWith("debug\n"), HasSubstr(":6: line 6")));
 }
 
 // A package shaped like a UI library: layout directories inside the layout directory, scripts

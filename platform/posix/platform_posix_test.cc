@@ -59,11 +59,7 @@ TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTail) {
 TEST(Processes, EveryEndIsACompletedRunAndAPreparedProcessOutlivesSigpipeAndSigxfsz) {
   EXPECT_EQ(RunProcessAndWait(L"false"), RunOutcome::Completed);
   EXPECT_EQ(RunProcessAndWait(L"sh -c \"kill -9 $$\""), RunOutcome::Completed);
-  EXPECT_EQ(testing::InChild([] {
-              PrepareProcess();
-              return raise(SIGPIPE) | raise(SIGXFSZ);
-            }),
-            0);
+  EXPECT_EQ(testing::InChild([] { return PrepareProcess(), raise(SIGPIPE) | raise(SIGXFSZ); }), 0);
 }
 
 // Whether every child of this process has ended: a zombie has, one just started or still
