@@ -29,28 +29,23 @@ for prefix in /usr /opt/uippack; do
   stage="$scratch/stage$(echo "$prefix" | tr / _)"
   DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" >"$scratch/install.log"
   tools="$prefix/libexec/uippack"
-  expected="$scratch/expected"
-  printf '%s\n' "l bin/uipcheck -> ../libexec/uippack/uipcheck" \
+  if ! diff -u <(printf '%s\n' "l bin/uipcheck -> ../libexec/uippack/uipcheck" \
     "l bin/uippack -> ../libexec/uippack/uippack" \
     "l libexec/uippack/7z -> $(expected_link "$tools" "$archiver")" \
     "l libexec/uippack/luac -> $(expected_link "$tools" "$lua_compiler")" \
     "f libexec/uippack/"{ScriptStager,uipcheck,uippack} \
     "f share/doc/uippack/"{README.md.gz,changelog.gz,copyright} \
     "f share/lintian/overrides/uippack" "f share/man/man1/"{ScriptStager,uipcheck,uippack}.1.gz |
-    LC_ALL=C sort >"$expected"
-  if ! diff -u "$expected" <(shape "$stage$prefix"); then
+    LC_ALL=C sort) <(shape "$stage$prefix"); then
     echo "FAILED: the shape installed under $prefix (expected -, found +)"
     failed=1
   fi
-  for page in uippack uipcheck ScriptStager; do
-    gzip -t "$stage$prefix/share/man/man1/$page.1.gz" || failed=1
-  done
+  gzip -t "$stage$prefix/share/man/man1/"*.1.gz || failed=1  # the three the shape names
 done
 
 # The links of /opt/uippack lead to the system's tools wherever the stage lies.
 installed="$scratch/stage_opt_uippack/opt/uippack"
-mkdir "$scratch/elsewhere"
-cd "$scratch/elsewhere"
+mkdir "$scratch/elsewhere" && cd "$scratch/elsewhere"
 if ! "$installed/bin/uippack" -p "$root/examples/demo" out >"$scratch/pack.log" ||
   ! "$installed/bin/uipcheck" "$root/examples/demo" out; then
   cat "$scratch/pack.log"
