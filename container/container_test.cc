@@ -226,8 +226,7 @@ TEST_F(ContainerOperations, FilesHeldByAnotherOpenerOrInPlaceOfALinkAreLeftAlone
     EXPECT_EQ(ReadFile(dir / "a.zip"), "archive");
   }
   // Links stand where the files go: nothing is read or written through them.
-  WriteFile(dir / "victim", "victim");
-  WriteFile(dir / "b.zip", "archive");
+  MakeTree(dir.path(), {"victim", "b.zip"});
   WriteFile(dir / "c.uip", container);
   for (const auto& [target, link] :
        {std::pair{"victim", "b.uip"}, {"victim", "c.zip"}, {"a.zip", "d.zip"}, {"a.uip", "e.uip"}})

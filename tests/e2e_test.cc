@@ -389,8 +389,7 @@ TEST(Faults, HostileTreesAndAGoneConsoleReachNothingOutsideTheDestination) {
   if (Wine()) GTEST_SKIP() << "links, FIFOs and SIGPIPE";
   Scene s;
   const fs::path& w = s.work;
-  WriteFile(w / "shared.lua", "return 7\n");
-  WriteFile(w / "elsewhere/kept.txt", "kept");
+  MakeTree(w, {"shared.lua", "elsewhere/kept.txt"}, "return 7\n");
   fs::create_symlink("../../shared.lua", w / "pkg/layout/relative.lua");
   fs::create_symlink(w / "shared.lua", w / "pkg/layout/absolute.lua");
   fs::create_symlink("/dev/zero", w / "pkg/layout/zero.lua");

@@ -48,8 +48,7 @@ TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestinat
   testing::TempDir temp;
   // want: what the copy must hold, and nothing else.
   const fs::path src = temp / "src", dst = temp / "dst", out = temp / "out", want = temp / "want";
-  testing::WriteFile(out / "shared.lua", "return 7\n");
-  testing::WriteFile(out / "dir/inner.txt", "inner");
+  testing::MakeTree(out, {"shared.lua", "dir/inner.txt"});
   // A sparse file: a hole stays a hole, so it cannot fill the disk.
   for (const fs::path& root : {src, want}) {
     testing::WriteFile(root / "layout/main.lua", "print(1)\n");
@@ -96,8 +95,7 @@ TEST(TreeCopy, FollowsLinksLeavesSpecialFilesOutAndNeverWritesThroughTheDestinat
 TEST(TreeCopy, WhatTheCopyMakesOnlyItsOwnerMayWrite) {
   testing::TempDir temp;
   const fs::path src = temp / "src";
-  testing::WriteFile(src / "open/file.lua", "print(1)\n");
-  testing::WriteFile(src / "open/script.sh", "true\n");
+  testing::MakeTree(src, {"open/file.lua", "open/script.sh"});
   chmod((src / "open/file.lua").c_str(), 0666);
   chmod((src / "open/script.sh").c_str(), 04777);
   chmod((src / "open").c_str(), 0777);
@@ -165,12 +163,10 @@ TEST(TreeCopy, FailsWhenIncompleteAndStaysBoundedWhateverTheTree) {
   // What another user cannot read: a file, and where a link leads. (Root reads everything.)
   if (geteuid() == 0) {
     fs::permissions(temp.path(), fs::perms(0755));
-    testing::WriteFile(temp / "locked/inside.txt", "locked");
+    testing::MakeTree(temp.path(), {"locked/inside.txt", "open/secret.txt", "theirs/"});
     chmod((temp / "locked").c_str(), 0700);
-    testing::WriteFile(temp / "open/secret.txt", "secret");
     chmod((temp / "open/secret.txt").c_str(), 0600);
     fs::create_symlink(temp / "locked/inside.txt", temp / "open/behind.txt");
-    testing::MakeDirs(temp / "theirs");
     chown((temp / "theirs").c_str(), kOtherUser, kOtherUser);
     std::string notes;
     const auto asOther = [] { (void)!(setgid(kOtherUser) == 0 && setuid(kOtherUser) == 0); };
