@@ -243,8 +243,7 @@ TEST_F(LogWriteTest, ALockHeldOrPlantedSendsTheRecordToTheUsersOwnLog) {
     // One record as that user, with no fallback folder; timeout's 124 would say it still ran
     // after 30 s.
     const std::string id = std::to_string(uid), state = (own / "state").string();
-    std::vector<std::string> writer = {"timeout", "30",           dir_ / program,
-                                       appData_,  "/nonexistent", "1"};
+    testing::Lines writer = {"timeout", "30", dir_ / program, appData_, "/nonexistent", "1"};
     if (uid != geteuid())
       writer.insert(writer.begin(),
                     {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
@@ -272,8 +271,7 @@ TEST(LogLockTest, FreedWhenItsHolderDies) {
 // the header once.
 TEST(LogProcessesTest, EightWritersShareOneFileWithOneHeaderAndWholeRecords) {
   testing::TempDir dir;
-  testing::RunProcess({"/bin/sh", "-c",
-                       R"(for i in 1 2 3 4 5 6 7 8; do "$0" - "$1" 500 & done; wait)",
+  testing::RunProcess({"/bin/sh", "-c", R"(for i in $(seq 8); do "$0" - "$1" 500 & done; wait)",
                        UIPPACK_LOG_TEST_WRITER, dir.path().string()});
   const std::regex record(R"(\d{4}-\d\d-\d\d [\d:.]{12}\t[^\r\n]*\trecord \d+ ={200} end\r\n)");
   EXPECT_EQ(std::regex_replace(testing::ReadFile(dir / "RUNTRAIL/RUNTRAIL_log_test_writer.log"),

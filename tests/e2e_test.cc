@@ -38,8 +38,7 @@ void SortRuns(Lines& lines, std::size_t from, std::size_t count, std::size_t len
 
 // What lua5.4 prints running the script (the Windows luac writes the same bytecode format).
 std::string RunLua(const fs::path& script) {
-  const ProcessResult run = RunProcess({"/usr/bin/lua5.4", script.string()}, script.parent_path());
-  return run.out + run.err;
+  return RunProcess({"sh", "-c", "exec lua5.4 \"$0\" 2>&1", script}, script.parent_path()).out;
 }
 
 // What the tools say when they meet a file or directory that is gone or going: 7-Zip's
@@ -84,10 +83,9 @@ struct Scene {
       const std::string path = line.substr(2, line.find(' ', 2) - 2);
       if (path.ends_with(".uip")) line.resize(line.rfind(' '));
       if (!path.ends_with(".zip")) continue;
-      const std::string entries =
-          RunProcess({(BinDir() / "7z").string(), "l", "-slt", "-ba", (work / tree / path)}).out;
       static const std::regex times("(Modified|Created|Accessed) = .*\n");
-      line = path + ":\n" + std::regex_replace(entries, times, "");
+      const Lines list = {BinDir() / "7z", "l", "-slt", "-ba", work / tree / path};
+      line = path + ":\n" + std::regex_replace(RunProcess(list).out, times, "");
     }
     return lines;
   }
@@ -233,9 +231,8 @@ TEST(Nesting, LayoutsAndResourcesInALayoutPackToOneTreeInEveryMode) {
     Lines first;
     for (int run = 0; run < 3; ++run) {
       SCOPED_TRACE("mode \"" + mode + "\", run " + std::to_string(run));
-      Lines arguments = {"-p", "pkg", "out"};
-      if (!mode.empty()) arguments.push_back(mode);
-      const ProcessResult packed = s.Run(arguments);
+      const ProcessResult packed =
+          s.Run(mode.empty() ? Lines{"-p", "pkg", "out"} : Lines{"-p", "pkg", "out", mode});
       ASSERT_EQ(packed.exitStatus, 0) << packed.out;
       EXPECT_THAT(packed.out + packed.err, NoToolComplaint());
       EXPECT_THAT(OwnLines(packed.out),

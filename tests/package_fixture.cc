@@ -39,9 +39,9 @@ std::string ForTarget(const std::string& text) {
 }
 
 ProcessResult Uippack(Lines arguments, const fs::path& cwd, Lines env, const fs::path& executable) {
-  arguments.insert(arguments.begin(),
-                   executable.empty() ? (TheTarget().bin / ("uippack" + TheTarget().exe)).string()
-                                      : executable.string());
+  arguments.insert(arguments.begin(), executable.empty()
+                                          ? TheTarget().bin / ("uippack" + TheTarget().exe)
+                                          : executable);
   if (TheTarget().wine) {
     arguments.insert(arguments.begin(), "/usr/bin/wine");
     // Wine takes the ANSI code page from the locale: 1252 unless the run asks for another.

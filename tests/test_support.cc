@@ -49,23 +49,19 @@ std::string ReadFile(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-namespace {
-
 // An unnamed file for a child's output. Not a pipe: what a child leaves running (Wine's server
 // and services, detached removals) may hold its end long after the child has ended.
-int OutputFile() {
+static int OutputFile() {
   const int fd = open(fs::temp_directory_path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) throw std::runtime_error("cannot make a temporary file");
   return fd;
 }
 
-std::string ReadAll(int fd) {
+static std::string ReadAll(int fd) {
   std::string content = ReadFile("/proc/self/fd/" + std::to_string(fd));
   close(fd);
   return content;
 }
-
-}  // namespace
 
 ProcessResult RunProcess(const Lines& argv, const fs::path& cwd, const Lines& extraEnv) {
   // env(1) goes to the working directory and adds the variables, or replaces those already set.
