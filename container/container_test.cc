@@ -140,8 +140,7 @@ int WrapInChild(int resource, rlim_t bytes, const fs::path& zip) {
   });
 }
 
-class ContainerOperations : public ::testing::Test {
- protected:
+struct ContainerOperations : ::testing::Test {
   TempDir dir;
 };
 

@@ -76,8 +76,7 @@ path LogIn(const path& runtrail) {
   return runtrail / kLog.filename();
 }
 
-class LogWriteTest : public ::testing::Test {
- protected:
+struct LogWriteTest : ::testing::Test {
   void SetUp() override {
     UseFolders(dir_.path());
     SetLogEnvironment({[this](std::wstring* f) { return Folder(appData_, firstAvailable_, f); },

@@ -107,8 +107,7 @@ TEST(TreeDiscovery, UnpackWalksFindContainersAndArchivesByExactNameOutsideHidden
 
 // Records every command as "run ..." or "start ...", and each wait for the started ones as
 // "wait"; awaited ones answer with the queued outcomes, then Completed.
-class FakeRunner final : public CommandRunner {
- public:
+struct FakeRunner final : CommandRunner {
   RunOutcome Run(const std::wstring& commandLine) override {
     commands.push_back("run " + platform::WideToNarrow(commandLine));
     const RunOutcome outcome = outcomes.empty() ? RunOutcome::Completed : outcomes.front();
@@ -121,8 +120,7 @@ class FakeRunner final : public CommandRunner {
   std::vector<RunOutcome> outcomes;
 };
 
-class PipelineTest : public ::testing::Test {
- protected:
+struct PipelineTest : ::testing::Test {
   // Runs step, expects it to return `expected` and gives what it printed.
   std::string Printed(int (PackageBuilder::*step)(), int expected) {
     ::testing::internal::CaptureStdout();
