@@ -12,6 +12,7 @@
 #include "uipcheck/archive_reader.h"
 #include "uipcheck/report.h"
 #include "uipcheck/tree_files.h"
+#include "uipcheck/zip_directory.h"
 
 namespace uipcheck {
 
@@ -83,8 +84,18 @@ class ContentCheck {
                        bool layoutsBecomeArchives, ExpectedEntries* expected);
   void CheckArchive(ByteSource& bytes, const std::string& display, ExpectedEntries* expected,
                     bool mustBeStored);
+  void ReportFault(const std::string& display, const ZipFault& fault);
+  bool EntriesMeet(ArchiveReader::Step step, ZipDirectory::Step listing, const ArchiveEntry& entry,
+                   const ZipEntryInfo& listed, const std::string& display);
+  void ReportMissing(const std::string& display, const ExpectedEntries* expected);
+  bool MatchExpected(const ArchiveEntry& entry, const std::string& display,
+                     ExpectedEntries* expected, ExpectedEntry** want);
   void CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& entry,
-                         const std::string& display, ExpectedEntries* expected, bool mustBeStored);
+                         const ZipEntryInfo& listed, const std::string& display,
+                         ExpectedEntries* expected, bool mustBeStored);
+  void DrainEntry(ArchiveReader& reader, const ZipEntryInfo& listed, const std::string& display);
+  bool ReportData(bool intact, const std::string& error, const ZipEntryInfo& listed,
+                  std::uint32_t crc, std::uint64_t size, const std::string& display);
 
   Findings* out_ = nullptr;
   StreamComparer comparer_;
