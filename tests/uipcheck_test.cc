@@ -117,6 +117,9 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
        "^out/res/pipe: expected nothing, found special file"},
+      {"a name that would print a verdict of its own",
+       After(Write("out/x\nuipcheck: out is the pack of pkg")), "pkg out", 1,
+       R"(^out/x\\x0auipcheck: out is the pack of pkg: expected nothing, found file)"},
   };
   std::optional<TempDir> temp;
   for (const Case& c : cases) {
@@ -212,6 +215,10 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"a name from the root", andAlso("/etc/abs.txt"), "out", -1,
        ":/etc/abs.txt: expected a name"},
       {"a drive", andAlso("C:\\win.txt"), "out", -1, "found a name with a drive"},
+      {"a control character", andAlso("a\x1b]0;x\x07.txt"), "out", -1,
+       R"(^out/res/strings.zip:a\\x1b\]0;x\\x07.txt: expected .*, found a name holding a control)"},
+      {"a control character, as JSON", andAlso("a\x7f\xc2\x9b.txt"), "--json out", -1,
+       R"("path":"out/res/strings.zip:a\\u007f\\u009b.txt")"},
       {"twice the same name", andAlso("en.txt"), "out", -1,
        "^out/res/strings.zip:en.txt: expected one entry of this name, found another one"},
   };

@@ -35,7 +35,7 @@ constexpr const char* kUsage[] = {
     "Exit status: 0 as expected, 1 differences found, 2 bad usage or an unreadable tree."};
 
 void PrintError(const std::string& text) {
-  uippack::platform::WriteErrorLine(uippack::platform::Utf8ToWide(text));
+  uippack::platform::WriteErrorLine(uippack::platform::Utf8ToWide(ShownText(text)));
 }
 
 int UsageError(const std::string& problem) {

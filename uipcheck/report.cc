@@ -61,34 +61,60 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
   return value >= minimum && value <= 0x10FFFF && !surrogate ? length : 0;
 }
 
+// C0 controls, DEL and the C1 controls (U+0080..U+009F, two bytes in UTF-8): what a terminal
+// may act on rather than show.
+bool IsControl(std::string_view text, std::size_t at, std::size_t length) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  if (length == 2) return c == 0xC2 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+  return length == 1 && (c < 0x20 || c == 0x7F);
+}
+
+// Text with every control character and every byte that is not UTF-8 replaced by escape(c),
+// the code point of a control, the byte otherwise.
+template <typename Escape>
+std::string Escaped(std::string_view text, Escape escape) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    const std::size_t length = c < 0x80 ? 1 : Utf8SequenceLength(text, at);
+    if (length == 0) {
+      out += escape(c, false);
+      ++at;
+    } else if (IsControl(text, at, length)) {
+      out += escape(length == 2 ? static_cast<unsigned char>(text[at + 1]) : c, true);
+      at += length;
+    } else {
+      out.append(text.substr(at, length));
+      at += length;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (std::size_t at = 0; at < text.size();) {
-    const auto c = static_cast<unsigned char>(text[at]);
-    char escape[8];
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else if (c >= 0x80) {
-      const std::size_t length = Utf8SequenceLength(text, at);
-      if (length > 0) {
-        out.append(text.substr(at, length));
-        at += length;
-        continue;
-      }
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-    ++at;
+  std::string quoted;
+  for (const char c : text) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
   }
-  return out + "\"";
+  return "\"" +
+         Escaped(quoted,
+                 [](unsigned char c, bool) {
+                   char escape[8];
+                   std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                   return std::string(escape);
+                 }) +
+         "\"";
+}
+
+std::string ShownText(std::string_view text) {
+  return Escaped(text, [](unsigned char c, bool control) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, control && c >= 0x80 ? "\\u%04x" : "\\x%02x", c);
+    return std::string(escape);
+  });
 }
 
 void Findings::Difference(std::string path, std::string expected, std::string found) {
@@ -127,7 +153,7 @@ void Report::PrintCompleteParts() {
         jsonLines_.push_back(std::move(line));
       } else {
         ClearProgress();
-        WriteLine(line.path + ": expected " + line.expected + ", found " + line.found);
+        WriteLine(ShownText(line.path + ": expected " + line.expected + ", found " + line.found));
       }
     }
     parts_.pop_front();
@@ -207,7 +233,7 @@ int Report::Finish(const std::optional<std::string>& source, const std::string& 
               Counted(unreadable_, "unreadable entry", "unreadable entries") + ", " +
               Counted(differences_, "difference", "differences");
   }
-  WriteLine("uipcheck: " + verdict + counts);
+  WriteLine(ShownText("uipcheck: " + verdict + counts));
   return status;
 }
 

@@ -98,7 +98,13 @@ class Report {
   std::size_t progressWidth_ = 0;  // what is on the terminal's last line, 0 when nothing
 };
 
-// Text as a JSON string literal; bytes that are not UTF-8 become \u00XX.
+// Names come from trees and archives that anybody may have made, and must not act on the
+// terminal nor forge a line of the report: control characters are escaped, in both forms.
+
+// Text as a JSON string literal; control characters and bytes that are not UTF-8 become \u00XX.
 std::string JsonString(std::string_view text);
+// Text as printed: a control character becomes \xNN (\u00NN for U+0080..U+009F), and so does a
+// byte that is not UTF-8.
+std::string ShownText(std::string_view text);
 
 }  // namespace uipcheck
