@@ -117,6 +117,9 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
        "^out/res/pipe: expected nothing, found special file"},
+      {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
+       "^out/res/layout.uip: expected a file \\(packing makes it of a layout directory\\), found "
+       "directory"},
       {"a name that would print a verdict of its own",
        After(Write("out/x\nuipcheck: out is the pack of pkg")), "pkg out", 1,
        R"(^out/x\\x0auipcheck: out is the pack of pkg: expected nothing, found file)"},

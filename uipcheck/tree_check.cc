@@ -256,7 +256,10 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
       walk_->Difference(here.display, "a file or a directory", Kind(entry.kind) + ", not followed");
     } else if (entry.kind == EntryKind::kDirectory) {
       if (IsHiddenName(entry.name)) continue;
-      if (entry.name == kLayoutDirectory) {
+      if (entry.name == kContainerName || entry.name == kLayoutArchiveName) {
+        walk_->Difference(here.display, "a file (packing makes it of a layout directory)",
+                          "directory");
+      } else if (entry.name == kLayoutDirectory) {
         walk_->Difference(here.display, "nothing (packing archives layout directories)",
                           "directory");
       } else if (inResources) {
