@@ -58,6 +58,26 @@ void WrapAnotherArchive(const fs::path& t) {
   fs::rename(t / "out/res/strings.uip", t / "out/layout.uip");
 }
 void MakeFifo(const fs::path& t) { ASSERT_EQ(mkfifo((t / "out/res/pipe").c_str(), 0600), 0); }
+// What the copy reads through (links to files and directories, relative and absolute, in and
+// below layout and res) and what it leaves out (a dangling link, FIFOs, a loop, /proc).
+void MakeLinks(const fs::path& t) {
+  WriteFile(t / "outside/file.txt", "from outside");
+  WriteFile(t / "outside/dir/inner.txt", "inner");
+  fs::create_symlink("a.png", t / "pkg/res/images/again.png");
+  fs::create_symlink(t / "outside/file.txt", t / "pkg/layout/absolute.txt");
+  fs::create_symlink(t / "outside/dir", t / "pkg/res/linked");
+  fs::create_symlink("screens", t / "pkg/layout/also");
+  fs::create_symlink(t / "pkg/layout/absolute.txt", t / "pkg/res/chain.txt");
+  fs::create_symlink("nowhere", t / "pkg/res/images/dangling");
+  fs::create_symlink("..", t / "pkg/layout/up");
+  fs::create_symlink("/proc", t / "pkg/res/proc");
+  ASSERT_EQ(mkfifo((t / "pkg/res/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((t / "pkg/layout/pipe").c_str(), 0600), 0);
+}
+void LinkInPlaceOfACopy(const fs::path& t) {
+  fs::remove(t / "out/res/loose.txt");
+  fs::create_symlink("../nametable.cfg", t / "out/res/loose.txt");
+}
 
 // The package, with a hidden directory (copied as it is), a name in UTF-8 and an empty resource
 // directory (an archive without entries), packed in mode.
@@ -120,6 +140,10 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
        "^out/res/layout.uip: expected a file \\(packing makes it of a layout directory\\), found "
        "directory"},
+      {"links read through, what the copy leaves out absent", Packed("", MakeLinks), "pkg out", 0,
+       "^uipcheck: out is the pack of pkg"},
+      {"a link in the destination", After(LinkInPlaceOfACopy), "pkg out", 1,
+       "^out/res/loose.txt: expected file, found symbolic link"},
       {"a name that would print a verdict of its own",
        After(Write("out/x\nuipcheck: out is the pack of pkg")), "pkg out", 1,
        R"(^out/x\\x0auipcheck: out is the pack of pkg: expected nothing, found file)"},

@@ -23,8 +23,6 @@ std::string Bytes(std::uint64_t count) {
   return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
-std::string Kind(EntryKind kind) { return std::string(DescribeKind(kind)); }
-
 std::string Hex32(std::uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", value);
@@ -109,23 +107,18 @@ ContentCheck::ContentCheck() : readBuffer_(kBufferSize) {}
 // resource archive a layout directory the walk reached had been packed before, so it shows
 // as its outputs, whose content is not compared.
 void ContentCheck::CollectExpected(const Place& directory, const std::string& prefix, bool reached,
-                                   bool layoutsBecomeArchives, ExpectedEntries* expected) {
+                                   bool layoutsBecomeArchives, SourceWalk& walk,
+                                   ExpectedEntries* expected) {
   std::vector<TreeEntry> entries;
   std::string error;
-  if (!ListDirectory(directory.path, &entries, &error)) {
+  walk.Enter(directory.path);
+  if (!walk.List(directory.path, &entries, &error)) {
     out_->Unreadable(directory.display, error);
-    return;
+    entries.clear();
   }
   for (const TreeEntry& entry : entries) {
     const Place from = directory.Child(entry);
     const std::string name = prefix.empty() ? entry.name : prefix + "/" + entry.name;
-    if (IsLinkOrSpecial(entry.kind)) {
-      out_->Difference(from.display, "a file or a directory", Kind(entry.kind) + ", not followed");
-      ExpectedEntry skipped{false, true, from};
-      skipped.implied = true;  // reported once, here
-      (*expected)[name] = skipped;
-      continue;
-    }
     if (entry.kind != EntryKind::kDirectory) {
       expected->try_emplace(name, ExpectedEntry{false, false, from});
       continue;
@@ -141,21 +134,22 @@ void ContentCheck::CollectExpected(const Place& directory, const std::string& pr
       continue;
     }
     (*expected)[name] = {true, false, from};
-    CollectExpected(from, name, childReached, layoutsBecomeArchives, expected);
+    CollectExpected(from, name, childReached, layoutsBecomeArchives, walk, expected);
   }
+  walk.Leave();
 }
 
 // layout.uip and layout.zip beside each other: the container is checked first (and against
 // the archive beside it), then the entries of the archive, read from the zip when there is
 // one (then proven the same bytes) or else from inside the container.
 void ContentCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
-                                      const Place* layoutSource) {
+                                      const Place* layoutSource, SourceWalk walk) {
   const Place container = directory.Child(kContainerName);
   const Place archive = directory.Child(kLayoutArchiveName);
   ExpectedEntries expectedEntries;
   ExpectedEntries* expected = nullptr;
   if (layoutSource != nullptr) {
-    CollectExpected(*layoutSource, {}, true, false, &expectedEntries);
+    CollectExpected(*layoutSource, {}, true, false, walk, &expectedEntries);
     expected = &expectedEntries;
   }
   std::string error;
@@ -184,9 +178,10 @@ void ContentCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer,
   }
 }
 
-void ContentCheck::CheckResourceArchive(const Place& archive, const Place* source) {
+void ContentCheck::CheckResourceArchive(const Place& archive, const Place* source,
+                                        SourceWalk walk) {
   ExpectedEntries expectedEntries;
-  if (source != nullptr) CollectExpected(*source, {}, true, true, &expectedEntries);
+  if (source != nullptr) CollectExpected(*source, {}, true, true, walk, &expectedEntries);
   InputFile file;
   std::string error;
   if (!file.Open(WidePath(archive.path), &error)) {

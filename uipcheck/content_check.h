@@ -64,11 +64,12 @@ class ContentCheck {
   void CheckScriptFile(const Place& script);
   // The layout.uip and/or layout.zip in directory; with layoutSource, they hold exactly the
   // pack of that layout directory.
+  // walk: where the source's walk stands, in the directory above the source given.
   void CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
-                          const Place* layoutSource);
+                          const Place* layoutSource, SourceWalk walk);
   // A resource archive, stored without compression; with source, it holds exactly the pack of
   // that resource subdirectory.
-  void CheckResourceArchive(const Place& archive, const Place* source);
+  void CheckResourceArchive(const Place& archive, const Place* source, SourceWalk walk);
 
  private:
   struct ExpectedEntry {
@@ -81,7 +82,7 @@ class ContentCheck {
   using ExpectedEntries = std::map<std::string, ExpectedEntry>;
 
   void CollectExpected(const Place& directory, const std::string& prefix, bool reached,
-                       bool layoutsBecomeArchives, ExpectedEntries* expected);
+                       bool layoutsBecomeArchives, SourceWalk& walk, ExpectedEntries* expected);
   void CheckArchive(ByteSource& bytes, const std::string& display, ExpectedEntries* expected,
                     bool mustBeStored);
   void ReportFault(const std::string& display, const ZipFault& fault);

@@ -61,7 +61,12 @@ TreeCheck::TreeCheck(Report& report, unsigned workers)
     : report_(report), walk_(&report.Open()), pool_(workers) {}
 
 void TreeCheck::ComparePack(const Place& source, const Place& destination) {
-  ComparePackedDirectory(source, destination, true, false);
+  // The source by its path with links resolved: what the walk is inside is known by such paths.
+  std::error_code code;
+  const fs::path resolved = fs::canonical(source.path, code);
+  const Place root{code ? source.path : resolved, source.display};
+  sourceWalk_ = SourceWalk::At(root.path);
+  ComparePackedDirectory(root, destination, true, false);
   report_.Complete(*walk_);
 }
 
@@ -108,16 +113,17 @@ void TreeCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bo
   NoteLayoutMode(JoinDisplay(directory.display, shown), hasContainer, hasArchive);
   std::optional<Place> source;
   if (layoutSource != nullptr) source = *layoutSource;
-  Hand([directory, hasContainer, hasArchive, source](ContentCheck& check) {
-    check.CheckLayoutOutputs(directory, hasContainer, hasArchive, source ? &*source : nullptr);
+  Hand([directory, hasContainer, hasArchive, source, walk = sourceWalk_](ContentCheck& check) {
+    check.CheckLayoutOutputs(directory, hasContainer, hasArchive, source ? &*source : nullptr,
+                             walk);
   });
 }
 
 void TreeCheck::CheckResourceArchive(const Place& archive, const Place* source) {
   std::optional<Place> from;
   if (source != nullptr) from = *source;
-  Hand([archive, from](ContentCheck& check) {
-    check.CheckResourceArchive(archive, from ? &*from : nullptr);
+  Hand([archive, from, walk = sourceWalk_](ContentCheck& check) {
+    check.CheckResourceArchive(archive, from ? &*from : nullptr, walk);
   });
 }
 
@@ -126,7 +132,7 @@ void TreeCheck::CheckResourceArchive(const Place& archive, const Place* source) 
 // layout and resource directories archived; inResources: this is such a `res` directory.
 void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destination, bool reached,
                                        bool inResources) {
-  enum class Want { kCopy, kScript, kDirectory, kGone, kLayoutOutput, kResourceArchive, kSkip };
+  enum class Want { kCopy, kScript, kDirectory, kGone, kLayoutOutput, kResourceArchive };
   struct Planned {
     Want want;
     Place source;
@@ -135,21 +141,18 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
   };
   std::vector<TreeEntry> sourceEntries;
   std::vector<TreeEntry> destinationEntries;
-  if (!List(source, &sourceEntries) || !List(destination, &destinationEntries)) {
+  std::string error;
+  report_.ShowProgress();
+  if (!sourceWalk_.List(source.path, &sourceEntries, &error)) {
+    walk_->Unreadable(source.display, error);
     return;
   }
+  if (!List(destination, &destinationEntries)) return;
 
   std::map<std::string, Planned> plan;
   std::optional<Place> layoutSource;
   for (const TreeEntry& entry : sourceEntries) {
     const Place from = source.Child(entry);
-    if (IsLinkOrSpecial(entry.kind)) {
-      // uipcheck follows no link and opens no special file, so what packing made of this
-      // one cannot be proven; it is reported once, here.
-      walk_->Difference(from.display, "a file or a directory", Kind(entry.kind) + ", not followed");
-      plan[entry.name] = {Want::kSkip, from, {}};
-      continue;
-    }
     const bool isDirectory = entry.kind == EntryKind::kDirectory;
     if (isDirectory && reached && entry.name == kLayoutDirectory) {
       layoutSource = from;
@@ -185,7 +188,6 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
     Planned& planned = it->second;
     planned.present = true;
     const Want want = planned.want;
-    if (want == Want::kSkip) continue;
     if (want == Want::kGone) {
       walk_->Difference(here.display, "nothing (" + planned.why + ")", Kind(entry.kind));
       continue;
@@ -205,8 +207,10 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
         break;
       case Want::kDirectory: {
         const bool childReached = reached && !IsHiddenName(entry.name);
+        sourceWalk_.Enter(planned.source.path);
         ComparePackedDirectory(planned.source, here, childReached,
                                childReached && entry.name == kResourceDirectory);
+        sourceWalk_.Leave();
         break;
       }
       case Want::kLayoutOutput:

@@ -73,6 +73,7 @@ class TreeCheck {
   Findings* walk_;             // the walk's own findings, since the last task handed on
   std::string firstModeSite_;  // the first layout outputs seen, for the one-mode rule
   std::string firstModeOutputs_;
+  SourceWalk sourceWalk_;
   CheckPool pool_;  // last: joined before the rest goes
 };
 
