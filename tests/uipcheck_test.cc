@@ -31,6 +31,9 @@ using Step = std::function<void(const fs::path&)>;
 Step Write(const std::string& file, const std::string& text = "x") {
   return [=](const fs::path& t) { WriteFile(t / file, text); };
 }
+Step Remove(const std::string& file) {
+  return [=](const fs::path& t) { fs::remove(t / file); };
+}
 Step Truncate(const std::string& file, std::uintmax_t by) {
   return [=](const fs::path& t) { fs::resize_file(t / file, fs::file_size(t / file) - by); };
 }
@@ -108,8 +111,24 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"clean, destination alone", nullptr, "out", 0, "^uipcheck: out is consistent"},
       {"source that is no package", nullptr, "out pkg", 2, "not a package"},
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},
-      {"clean, container only", Packed("-uip", Noise), "pkg out", 0, "is the pack of pkg"},
-      {"clean, archive only", Packed("zip"), "pkg out", 0, "is the pack of pkg"},
+      {"a mode without its value", nullptr, "out --mode", 2, "--mode needs a value"},
+      {"the mode inferred", nullptr, "pkg out", 0,
+       R"(; mode "" \(layout.uip and layout.zip\), inferred from out/layout.uip\)$)"},
+      {"the mode stated", nullptr, "--mode '' pkg out", 0, R"(; mode "" .*, as stated\)$)"},
+      {"another mode stated", nullptr, "--mode=-uip out", 1,
+       "^out/layout.zip: expected nothing \\(a layout archive this mode does not make"},
+      {"clean, container only", Packed("-uip", Noise), "--mode -UIP pkg out", 0,
+       R"(is the pack of pkg .*mode "-UIP" \(layout.uip alone\), as stated)"},
+      {"clean, archive only", Packed("zip"), "pkg out", 0,
+       R"(is the pack of pkg .*a mode other than "" and "-uip" \(layout.zip alone\), inferred)"},
+      {"a container this mode does not make", Packed("zip", {}, WrapAnotherArchive),
+       "--mode zip pkg out", 1,
+       "^out/layout.uip: expected nothing \\(a container this mode does not make: mode \"zip\""},
+      {"the same, the mode inferred from it", nullptr, "pkg out", 1,
+       "^out/layout.uip: expected the wrap of out/layout.zip"},
+      {"mixed modes", Packed("", Write("pkg/sub/layout/a.txt"), Remove("out/sub/layout.zip")),
+       "pkg out", 1,
+       R"(^out/sub/layout.zip: expected layout.zip \(from pkg/sub/layout\) in mode "" )"},
       {"rejected script shipped as source", Packed("", broken), "pkg out", 1,
        "^out/layout.zip:broken.lua: expected Lua 5.4 bytecode, found .*not bytecode"},
       {"rejected script inside the container", Packed("-uip", broken), "out", 1,

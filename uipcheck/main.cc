@@ -1,7 +1,7 @@
 // uipcheck: proves that a shipped tree is exactly the pack of its source, before it ships.
 //
-//   uipcheck [--json] SRC DST   DST is exactly what `uippack -p SRC DST` must give
-//   uipcheck [--json] DST       DST on its own is consistent
+//   uipcheck [--json] [--mode MODE] SRC DST   DST is exactly what `uippack -p SRC DST MODE` gives
+//   uipcheck [--json] [--mode MODE] DST       DST on its own is consistent
 //
 // It reads both trees and writes neither, and starts no program: ZIP archives are read with
 // libarchive, containers with the core's container code.
@@ -30,8 +30,9 @@ namespace uipcheck {
 namespace {
 
 constexpr const char* kUsage[] = {
-    "usage: uipcheck [--json] SRC DST   check that DST is exactly the pack of SRC",
-    "       uipcheck [--json] DST       check DST on its own for consistency",
+    "usage: uipcheck [--json] [--mode MODE] SRC DST   check that DST is exactly the pack of SRC",
+    "       uipcheck [--json] [--mode MODE] DST       check DST on its own for consistency",
+    "MODE as uippack takes it (\"\", -uip, or another); without it, the mode is inferred.",
     "Exit status: 0 as expected, 1 differences found, 2 bad usage or an unreadable tree."};
 
 void PrintError(const std::string& text) {
@@ -70,11 +71,19 @@ void UseUtf8Locale() {
 int Run(const std::vector<fs::path>& arguments) {
   OutputFormat format = OutputFormat::kText;
   std::vector<fs::path> paths;
+  std::optional<std::string> mode;
   bool optionsEnded = false;
-  for (const fs::path& argument : arguments) {
+  for (auto it = arguments.begin(); it != arguments.end(); ++it) {
+    const fs::path& argument = *it;
     const std::string text = DisplayText(argument);
     if (!optionsEnded && text == "--json") {
       format = OutputFormat::kJson;
+    } else if (!optionsEnded && text.starts_with("--mode=")) {
+      mode = text.substr(7);
+    } else if (!optionsEnded && text == "--mode") {
+      // The mode may be empty or begin with "-", as uippack takes it.
+      if (++it == arguments.end()) return UsageError("--mode needs a value");
+      mode = DisplayText(*it);
     } else if (!optionsEnded && text == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && text.size() > 1 && text[0] == '-') {
@@ -111,14 +120,15 @@ int Run(const std::vector<fs::path>& arguments) {
   WaitForPendingRemovals(destination.path);
   Report report(format, uippack::platform::StandardErrorIsTerminal());
   // Reading archives and comparing files is most of the work; it goes to a few threads.
-  TreeCheck check(report, std::min(std::thread::hardware_concurrency(), 4u));
+  TreeCheck check(report, std::min(std::thread::hardware_concurrency(), 4u),
+                  mode ? PackMode(*mode) : PackMode());
   if (source) {
     check.ComparePack(*source, destination);
   } else {
     check.CheckShipped(destination);
   }
   return report.Finish(source ? std::optional<std::string>(source->display) : std::nullopt,
-                       destination.display);
+                       destination.display, check.mode().Summary(), check.mode().Json());
 }
 
 }  // namespace

@@ -187,7 +187,8 @@ void Report::ClearProgress() {
   progressWidth_ = 0;
 }
 
-int Report::Finish(const std::optional<std::string>& source, const std::string& destination) {
+int Report::Finish(const std::optional<std::string>& source, const std::string& destination,
+                   const std::string& mode, const std::string& modeJson) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!parts_.empty()) {
@@ -212,7 +213,7 @@ int Report::Finish(const std::optional<std::string>& source, const std::string& 
               ",\"expected\":" + JsonString(jsonLines_[i].expected) +
               ",\"found\":" + JsonString(jsonLines_[i].found) + "}";
     }
-    json += "],\"checked\":{\"files\":" + std::to_string(files) +
+    json += "],\"mode\":" + modeJson + ",\"checked\":{\"files\":" + std::to_string(files) +
             ",\"archives\":" + std::to_string(archives) + ",\"bytes\":" + std::to_string(bytes) +
             "}}";
     WriteLine(json);
@@ -220,7 +221,7 @@ int Report::Finish(const std::optional<std::string>& source, const std::string& 
   }
   const std::string counts = " (" + Counted(files, "file", "files") + " and " +
                              Counted(archives, "archive", "archives") + " checked, " +
-                             Megabytes(bytes) + " read)";
+                             Megabytes(bytes) + " read; " + mode + ")";
   std::string verdict;
   if (status == kExitMatch) {
     verdict = source ? destination + " is the pack of " + *source : destination + " is consistent";

@@ -77,7 +77,9 @@ class Report {
 
   // Waits until every part is complete, prints the summary line or the JSON document and
   // gives the exit status. source is absent when only the destination was checked.
-  int Finish(const std::optional<std::string>& source, const std::string& destination);
+  // mode and modeJson: the run's mode for the summary, as text and as a JSON value.
+  int Finish(const std::optional<std::string>& source, const std::string& destination,
+             const std::string& mode, const std::string& modeJson);
 
  private:
   void PrintCompleteParts();  // with mutex_ held

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/text.h"
 #include "uipcheck/package_rules.h"
 
 namespace uipcheck {
@@ -57,8 +58,53 @@ void CheckPool::Work() {
 
 // ---------------------------------------------------------------------------------------------
 
-TreeCheck::TreeCheck(Report& report, unsigned workers)
-    : report_(report), walk_(&report.Open()), pool_(workers) {}
+PackMode::PackMode(const std::string& option)
+    : outputs_(uippack::LayoutOutputsFor(uippack::platform::Utf8ToWide(option))), option_(option) {}
+
+void PackMode::Infer(bool container, bool archive, std::string site) {
+  outputs_ = container && archive ? uippack::LayoutOutputs::ArchiveAndContainer
+             : container          ? uippack::LayoutOutputs::ContainerOnly
+                                  : uippack::LayoutOutputs::ArchiveOnly;
+  option_ = outputs_ == uippack::LayoutOutputs::ContainerOnly ? "-uip" : "";
+  site_ = std::move(site);
+}
+
+std::string PackMode::Outputs() const {
+  switch (outputs_.value_or(uippack::LayoutOutputs::ArchiveAndContainer)) {
+    case uippack::LayoutOutputs::ArchiveAndContainer:
+      return "layout.uip and layout.zip";
+    case uippack::LayoutOutputs::ContainerOnly:
+      return "layout.uip alone";
+    case uippack::LayoutOutputs::ArchiveOnly:
+      break;
+  }
+  return "layout.zip alone";
+}
+
+std::string PackMode::Describe() const {
+  // An inferred archive-only mode is any option but the two that mean something else.
+  const bool anyOther = !site_.empty() && outputs_ == uippack::LayoutOutputs::ArchiveOnly;
+  return (anyOther ? std::string("a mode other than \"\" and \"-uip\"")
+                   : "mode \"" + option_ + "\"") +
+         " (" + Outputs() + ")";
+}
+
+std::string PackMode::Summary() const {
+  if (!outputs_) return "no layout outputs, no mode";
+  return Describe() + (site_.empty() ? ", as stated" : ", inferred from " + site_);
+}
+
+std::string PackMode::Json() const {
+  if (!outputs_) return "null";
+  return "{\"option\":" + (site_.empty() ? JsonString(option_) : std::string("null")) +
+         ",\"layoutOutputs\":" + JsonString(Outputs()) +
+         ",\"inferredFrom\":" + (site_.empty() ? std::string("null") : JsonString(site_)) + "}";
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TreeCheck::TreeCheck(Report& report, unsigned workers, PackMode mode)
+    : report_(report), walk_(&report.Open()), mode_(std::move(mode)), pool_(workers) {}
 
 void TreeCheck::ComparePack(const Place& source, const Place& destination) {
   // The source by its path with links resolved: what the walk is inside is known by such paths.
@@ -107,16 +153,49 @@ void TreeCheck::CheckFiles(std::vector<FileWork> files) {
   });
 }
 
+// The outputs of one layout directory, held against the run's mode; the first ones found tell
+// the mode where none was stated. What the mode does not make is reported as such and not read.
 void TreeCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
                                    const Place* layoutSource) {
-  const std::string_view shown = hasContainer ? kContainerName : kLayoutArchiveName;
-  NoteLayoutMode(JoinDisplay(directory.display, shown), hasContainer, hasArchive);
+  const std::string from = layoutSource != nullptr ? " (from " + layoutSource->display + ")" : "";
+  if (!mode_.Known()) {
+    if (!hasContainer && !hasArchive) {
+      walk_->Difference(JoinDisplay(directory.display, kContainerName),
+                        "layout.uip or layout.zip" + from, "neither");
+      return;
+    }
+    mode_.Infer(hasContainer, hasArchive,
+                JoinDisplay(directory.display, hasContainer ? kContainerName : kLayoutArchiveName));
+  }
+  hasContainer =
+      KeepLayoutOutput(directory, kContainerName, hasContainer, mode_.MakesContainer(), from);
+  hasArchive =
+      KeepLayoutOutput(directory, kLayoutArchiveName, hasArchive, mode_.KeepsArchive(), from);
+  if (!hasContainer && !hasArchive) return;
   std::optional<Place> source;
   if (layoutSource != nullptr) source = *layoutSource;
   Hand([directory, hasContainer, hasArchive, source, walk = sourceWalk_](ContentCheck& check) {
     check.CheckLayoutOutputs(directory, hasContainer, hasArchive, source ? &*source : nullptr,
                              walk);
   });
+}
+
+// Whether the output name is there to be checked: present and made by the mode.
+bool TreeCheck::KeepLayoutOutput(const Place& directory, std::string_view name, bool present,
+                                 bool made, const std::string& from) {
+  const std::string where = JoinDisplay(directory.display, name);
+  if (present && !made) {
+    walk_->Difference(where,
+                      std::string(name == kContainerName ? "nothing (a container this mode"
+                                                         : "nothing (a layout archive this mode") +
+                          " does not make: " + mode_.Describe() + ")",
+                      "file");
+    return false;
+  }
+  if (!present && made) {
+    walk_->Difference(where, std::string(name) + from + " in " + mode_.Describe(), "nothing");
+  }
+  return present;
 }
 
 void TreeCheck::CheckResourceArchive(const Place& archive, const Place* source) {
@@ -177,6 +256,7 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
   bool hasContainer = false;
   bool hasArchive = false;
   std::vector<FileWork> files;
+  std::vector<std::pair<Place, Place>> subdirectories;  // entered once this level is done
   for (const TreeEntry& entry : destinationEntries) {
     const Place here = destination.Child(entry);
     const auto it = plan.find(entry.name);
@@ -205,14 +285,9 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
       case Want::kScript:
         files.push_back({true, {}, here});
         break;
-      case Want::kDirectory: {
-        const bool childReached = reached && !IsHiddenName(entry.name);
-        sourceWalk_.Enter(planned.source.path);
-        ComparePackedDirectory(planned.source, here, childReached,
-                               childReached && entry.name == kResourceDirectory);
-        sourceWalk_.Leave();
+      case Want::kDirectory:
+        subdirectories.push_back({planned.source, here});
         break;
-      }
       case Want::kLayoutOutput:
         (entry.name == kContainerName ? hasContainer : hasArchive) = true;
         break;
@@ -237,13 +312,15 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
       walk_->Difference(where, "the archive of " + planned.source.display, "nothing");
     }
   }
-  if (!layoutSource) return;
-  if (!hasContainer && !hasArchive) {
-    walk_->Difference(JoinDisplay(destination.display, kContainerName),
-                      "layout.uip or layout.zip (from " + layoutSource->display + ")", "neither");
-    return;
+  // A level's layout outputs before those below it: the first ones found tell the mode.
+  if (layoutSource) CheckLayoutOutputs(destination, hasContainer, hasArchive, &*layoutSource);
+  for (const auto& [from, here] : subdirectories) {
+    const std::string name = DisplayText(here.path.filename());
+    const bool childReached = reached && !IsHiddenName(name);
+    sourceWalk_.Enter(from.path);
+    ComparePackedDirectory(from, here, childReached, childReached && name == kResourceDirectory);
+    sourceWalk_.Leave();
   }
-  CheckLayoutOutputs(destination, hasContainer, hasArchive, &*layoutSource);
 }
 
 // The destination alone, by the walk's rules: what packing removes must be gone, what it
@@ -254,6 +331,7 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
   bool hasContainer = false;
   bool hasArchive = false;
   std::vector<FileWork> scripts;
+  std::vector<Place> subdirectories;  // entered once this level is done
   for (const TreeEntry& entry : entries) {
     const Place here = destination.Child(entry);
     if (IsLinkOrSpecial(entry.kind)) {
@@ -270,7 +348,7 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
         walk_->Difference(here.display, "nothing (packing archives resource subdirectories)",
                           "directory");
       } else {
-        CheckShippedDirectory(here, entry.name == kResourceDirectory);
+        subdirectories.push_back(here);
       }
     } else if (entry.name == kContainerName) {
       hasContainer = true;
@@ -284,21 +362,11 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
     }
   }
   CheckFiles(std::move(scripts));
-  if (hasContainer || hasArchive)
+  if (hasContainer || hasArchive) {
     CheckLayoutOutputs(destination, hasContainer, hasArchive, nullptr);
-}
-
-// One run has one mode, so every layout directory of a tree leaves the same outputs.
-void TreeCheck::NoteLayoutMode(const std::string& display, bool hasContainer, bool hasArchive) {
-  const std::string outputs = hasContainer && hasArchive ? "layout.uip and layout.zip"
-                              : hasContainer             ? "layout.uip alone"
-                                                         : "layout.zip alone";
-  if (firstModeOutputs_.empty()) {
-    firstModeSite_ = display;
-    firstModeOutputs_ = outputs;
-  } else if (outputs != firstModeOutputs_) {
-    walk_->Difference(
-        display, firstModeOutputs_ + " as at " + firstModeSite_ + " (one run, one mode)", outputs);
+  }
+  for (const Place& here : subdirectories) {
+    CheckShippedDirectory(here, DisplayText(here.path.filename()) == kResourceDirectory);
   }
 }
 
