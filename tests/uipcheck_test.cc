@@ -149,9 +149,9 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"extra file", After(Write("out/extra.txt")), "pkg out", 1,
        "^out/extra.txt: expected nothing, found file"},
       {"extra file, as JSON", nullptr, "--json pkg out", 1,
-       R"(^\{"source":"pkg","destination":"out","verdict":"differ","differences":\[\{"path":)"
-       R"("out/extra.txt","expected":"nothing","found":"file.*"checked":\{"files":[1-9][0-9]*,)"
-       R"("archives":[1-9])"},
+       R"(^\{"source":"pkg","destination":"out","differences":\[\n\{"path":"out/extra.txt",)"
+       R"("expected":"nothing","found":"file[^\n]*\}\n\],"verdict":"differ","mode":\{"option":)"
+       R"(null,.*"checked":\{"files":[1-9][0-9]*,"archives":[1-9][0-9]*,"bytes":[0-9]+\}\}$)"},
       {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
        "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,

@@ -118,7 +118,9 @@ int Run(const std::vector<fs::path>& arguments) {
   }
 
   WaitForPendingRemovals(destination.path);
-  Report report(format, uippack::platform::StandardErrorIsTerminal());
+  Report report(format, uippack::platform::StandardErrorIsTerminal(),
+                source ? std::optional<std::string>(source->display) : std::nullopt,
+                destination.display);
   // Reading archives and comparing files is most of the work; it goes to a few threads.
   TreeCheck check(report, std::min(std::thread::hardware_concurrency(), 4u),
                   mode ? PackMode(*mode) : PackMode());
@@ -127,8 +129,7 @@ int Run(const std::vector<fs::path>& arguments) {
   } else {
     check.CheckShipped(destination);
   }
-  return report.Finish(source ? std::optional<std::string>(source->display) : std::nullopt,
-                       destination.display, check.mode().Summary(), check.mode().Json());
+  return report.Finish(check.mode().Summary(), check.mode().Json());
 }
 
 }  // namespace

@@ -131,6 +131,7 @@ bool TreeCheck::List(const Place& directory, std::vector<TreeEntry>* entries) {
 
 void TreeCheck::Hand(CheckPool::Task task) {
   report_.Complete(*walk_);
+  report_.WaitForRoom();
   Findings& part = report_.Open();
   walk_ = &report_.Open();
   pool_.Submit([&part, &report = report_, task = std::move(task)](ContentCheck& check) {
