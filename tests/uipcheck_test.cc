@@ -1,6 +1,9 @@
 // uipcheck against trees packed by the real uippack, ScriptStager, luac and 7-Zip.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -283,6 +286,39 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
     EXPECT_EQ(result.exitStatus, c.line[1] == 'u' ? 0 : 1) << output;
     EXPECT_TRUE(std::regex_search(output, std::regex(c.line, std::regex::multiline))) << output;
   }
+}
+
+// The peak RSS of uipcheck in KiB: measured in a child of our own, whose waited-for children
+// are uipcheck alone.
+long PeakKib(const std::string& arguments, const fs::path& cwd) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    Tool("uipcheck", arguments, cwd);
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    _exit(write(pipeEnds[1], &usage.ru_maxrss, sizeof usage.ru_maxrss) == sizeof usage.ru_maxrss
+              ? 0
+              : 1);
+  }
+  close(pipeEnds[1]);
+  long kib = -1;
+  if (read(pipeEnds[0], &kib, sizeof kib) != sizeof kib) kib = -1;
+  close(pipeEnds[0]);
+  waitpid(child, nullptr, 0);
+  return kib;
+}
+
+TEST(Uipcheck, HoldsNoMoreMemoryForManyDifferences) {
+  TempDir temp;
+  Packed("")(temp.path());
+  std::vector<StoredEntry> stray;
+  for (int i = 0; i < 60000; ++i) stray.push_back(Stored("s/" + std::to_string(100000 + i), ""));
+  WriteFile(temp / "out/res/strings.zip", Zip(stray));
+  // Each of the 60,000 lines held until its archive is done would take some 25 MiB.
+  EXPECT_LT(PeakKib("pkg out >/dev/null", temp.path()), 16 * 1024);
+  EXPECT_LT(PeakKib("--json pkg out >/dev/null", temp.path()), 16 * 1024);
 }
 
 }  // namespace
