@@ -189,11 +189,13 @@ struct StoredEntry {
   std::uint32_t crc;   // in both headers
   std::uint32_t size;  // both sizes in both headers
   std::string localName;
+  bool sizesAfterData = false;  // in a data descriptor, the local header's left 0
+  std::uint32_t descriptorCrc = 0;
 };
 StoredEntry Stored(const std::string& name, const std::string& data) {
   const auto crc = static_cast<std::uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  return {name, data, crc, static_cast<std::uint32_t>(data.size()), name};
+  return {name, data, crc, static_cast<std::uint32_t>(data.size()), name, false, crc};
 }
 std::string Le(std::uint64_t value, int bytes) {
   std::string out;
@@ -210,10 +212,12 @@ std::string Zip(const std::vector<StoredEntry>& entries, const std::string& befo
   std::string central;
   for (const StoredEntry& e : entries) {
     const std::string sizes = Le(e.crc, 4) + Le(e.size, 4) + Le(e.size, 4);
-    central += "PK\1\2" + Le(0x33F, 2) + Le(10, 2) + Le(0, 8) + sizes + Le(e.name.size(), 2) +
+    const std::string flags = Le(e.sizesAfterData ? 8 : 0, 2) + Le(0, 6);
+    central += "PK\1\2" + Le(0x33F, 2) + Le(10, 2) + flags + sizes + Le(e.name.size(), 2) +
                Le(0, 8) + Le(0, 4) + Le(local.size(), 4) + e.name;
-    local += "PK\3\4" + Le(10, 2) + Le(0, 8) + sizes + Le(e.localName.size(), 2) + Le(0, 2) +
-             e.localName + e.data;
+    local += "PK\3\4" + Le(10, 2) + flags + (e.sizesAfterData ? Le(0, 12) : sizes) +
+             Le(e.localName.size(), 2) + Le(0, 2) + e.localName + e.data;
+    if (e.sizesAfterData) local += "PK\7\x08" + Le(e.descriptorCrc, 4) + sizes.substr(4);
   }
   return local + central + EndRecord(entries.size(), central.size(), local.size());
 }
@@ -236,6 +240,15 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
   };
   const Case cases[] = {
       {"as 7-Zip stores it", genuine, "pkg out", 0, "^uipcheck: out is the pack of pkg"},
+      {"the sizes after the data", with([](StoredEntry& e) { e.sizesAfterData = true; }), "pkg out",
+       0, "^uipcheck: out is the pack of pkg"},
+      {"the sizes after the data disagreeing", with([](StoredEntry& e) {
+         e.sizesAfterData = true;
+         e.descriptorCrc ^= 1;
+       }),
+       "out", -1,
+       "^out/res/strings.zip:en.txt: expected the CRC-32 and sizes of the central directory "
+       "after "},
       {"a wrong CRC-32 in both headers", with([](StoredEntry& e) { e.crc ^= 1; }), "out", 2,
        "^out/res/strings.zip:en.txt: expected data of the CRC-32 0x[0-9A-F]{8} the archive lists"},
       {"cut by 30 bytes", genuine.substr(0, genuine.size() - 30), "pkg out", 2,
@@ -264,8 +277,8 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"a name from the root", andAlso("/etc/abs.txt"), "out", -1,
        ":/etc/abs.txt: expected a name"},
       {"a drive", andAlso("C:\\win.txt"), "out", -1, "found a name with a drive"},
-      {"a control character", andAlso("a\x1b]0;x\x07.txt"), "out", -1,
-       R"(^out/res/strings.zip:a\\x1b\]0;x\\x07.txt: expected .*, found a name holding a control)"},
+      {"a control character", andAlso("\xc3\x84\x1b]0;x\x07.txt"), "out", -1,
+       R"(^out/res/strings.zip:\xc3\x84\\x1b\]0;x\\x07.txt: expected .*, found a name holding a)"},
       {"a control character, as JSON", andAlso("a\x7f\xc2\x9b.txt"), "--json out", -1,
        R"("path":"out/res/strings.zip:a\\u007f\\u009b.txt")"},
       {"twice the same name", andAlso("en.txt"), "out", -1,
