@@ -196,7 +196,7 @@ StoredEntry Stored(const std::string& name, const std::string& data) {
 }
 std::string Le(std::uint64_t value, int bytes) {
   std::string out;
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> (8 * i) & 0xFF);
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? value >> (8 * i) & 0xFF : 0);
   return out;
 }
 std::string EndRecord(std::size_t entries, std::size_t size, std::size_t offset) {

@@ -23,7 +23,6 @@ constexpr std::uint16_t kEncrypted = 0x0001 | 0x0040;
 constexpr std::uint16_t kSizesAfterData = 0x0008;
 constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr std::uint16_t kMax16 = 0xFFFFu;
-constexpr std::size_t kWindow = 64 * 1024;
 // The end record may be followed by a comment of up to 64 KiB, which is searched only to
 // say what follows the end record; the archives we check have none.
 constexpr std::size_t kLongestTail = kEndSize + 0xFFFF;
@@ -136,8 +135,8 @@ bool WindowReader::Read(std::uint64_t offset, std::size_t length, std::string* o
   return Read(offset, length, reinterpret_cast<std::uint8_t*>(out->data()), error);
 }
 
-ZipDirectory::ZipDirectory(ByteSource& source)
-    : source_(source), central_(source, kWindow), local_(source, kWindow) {}
+ZipDirectory::ZipDirectory(ByteSource& source, std::size_t window)
+    : source_(source), central_(source, window), local_(source, window) {}
 
 bool ZipDirectory::Open(ZipFault* fault) {
   size_ = source_.Size();

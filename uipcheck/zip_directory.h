@@ -54,7 +54,8 @@ class WindowReader {
 
 class ZipDirectory {
  public:
-  explicit ZipDirectory(ByteSource& source);
+  // window: how much of the source one read brings in.
+  explicit ZipDirectory(ByteSource& source, std::size_t window = 64 * 1024);
 
   // Finds the end record and the central directory; false with *fault set when they are not
   // where the format puts them.
