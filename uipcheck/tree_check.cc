@@ -212,13 +212,6 @@ void TreeCheck::CheckResourceArchive(const Place& archive, const Place* source) 
 // layout and resource directories archived; inResources: this is such a `res` directory.
 void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destination, bool reached,
                                        bool inResources) {
-  enum class Want { kCopy, kScript, kDirectory, kGone, kLayoutOutput, kResourceArchive };
-  struct Planned {
-    Want want;
-    Place source;
-    std::string why;  // for kGone: what became of the directory
-    bool present = false;
-  };
   std::vector<TreeEntry> sourceEntries;
   std::vector<TreeEntry> destinationEntries;
   std::string error;
@@ -229,80 +222,92 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
   }
   if (!List(destination, &destinationEntries)) return;
 
-  std::map<std::string, Planned> plan;
-  std::optional<Place> layoutSource;
-  for (const TreeEntry& entry : sourceEntries) {
+  LevelPlan plan = PlanLevel(source, sourceEntries, reached, inResources);
+  LevelFound found;
+  MatchLevel(plan, source, destination, destinationEntries, &found);
+  CheckFiles(std::move(found.files));
+  ReportUnmade(plan, destination);
+  // A level's layout outputs before those below it: the first ones found tell the mode.
+  if (plan.layoutSource) {
+    CheckLayoutOutputs(destination, found.hasContainer, found.hasArchive, &*plan.layoutSource);
+  }
+  for (const auto& [from, here] : found.subdirectories) {
+    const std::string name = DisplayText(here.path.filename());
+    const bool childReached = reached && !IsHiddenName(name);
+    sourceWalk_.Enter(from.path);
+    ComparePackedDirectory(from, here, childReached, childReached && name == kResourceDirectory);
+    sourceWalk_.Leave();
+  }
+}
+
+// What packing makes of each entry of a source directory, by the name it has in the
+// destination.
+TreeCheck::LevelPlan TreeCheck::PlanLevel(const Place& source,
+                                          const std::vector<TreeEntry>& entries, bool reached,
+                                          bool inResources) {
+  LevelPlan plan;
+  for (const TreeEntry& entry : entries) {
     const Place from = source.Child(entry);
     const bool isDirectory = entry.kind == EntryKind::kDirectory;
     if (isDirectory && reached && entry.name == kLayoutDirectory) {
-      layoutSource = from;
-      plan[entry.name] = {Want::kGone, from, "packed into layout.uip or layout.zip"};
-      plan[std::string(kContainerName)] = {Want::kLayoutOutput, from, {}};
-      plan[std::string(kLayoutArchiveName)] = {Want::kLayoutOutput, from, {}};
+      plan.layoutSource = from;
+      plan.entries[entry.name] = {Want::kGone, from, "packed into layout.uip or layout.zip"};
+      plan.entries[std::string(kContainerName)] = {Want::kLayoutOutput, from, {}};
+      plan.entries[std::string(kLayoutArchiveName)] = {Want::kLayoutOutput, from, {}};
     } else if (isDirectory && reached && inResources && !IsHiddenName(entry.name)) {
       const std::string archive = entry.name + std::string(kArchiveSuffix);
-      plan[entry.name] = {Want::kGone, from, "packed into " + archive};
-      plan[archive] = {Want::kResourceArchive, from, {}};
+      plan.entries[entry.name] = {Want::kGone, from, "packed into " + archive};
+      plan.entries[archive] = {Want::kResourceArchive, from, {}};
     } else if (isDirectory) {
-      plan.try_emplace(entry.name, Planned{Want::kDirectory, from, {}});
+      plan.entries.try_emplace(entry.name, Planned{Want::kDirectory, from, {}});
     } else {
       const Want want = reached && IsScriptName(entry.name) ? Want::kScript : Want::kCopy;
-      if (!plan.try_emplace(entry.name, Planned{want, from, {}}).second) {
+      if (!plan.entries.try_emplace(entry.name, Planned{want, from, {}}).second) {
         // Sorted listings put "images" before "images.zip": the archive was planned first.
         walk_->Difference(from.display, "no file where packing writes an archive", "file");
       }
     }
   }
+  return plan;
+}
 
-  bool hasContainer = false;
-  bool hasArchive = false;
-  std::vector<FileWork> files;
-  std::vector<std::pair<Place, Place>> subdirectories;  // entered once this level is done
-  for (const TreeEntry& entry : destinationEntries) {
+// The destination's entries against the plan: what is not planned, or not of the kind
+// planned, is a difference; the rest is handed on for its content.
+void TreeCheck::MatchLevel(LevelPlan& plan, const Place& source, const Place& destination,
+                           const std::vector<TreeEntry>& entries, LevelFound* found) {
+  for (const TreeEntry& entry : entries) {
     const Place here = destination.Child(entry);
-    const auto it = plan.find(entry.name);
-    if (it == plan.end()) {
+    const auto it = plan.entries.find(entry.name);
+    if (it == plan.entries.end()) {
       walk_->Difference(here.display, "nothing",
                         Kind(entry.kind) + " (not made by packing " + source.display + ")");
       continue;
     }
     Planned& planned = it->second;
     planned.present = true;
-    const Want want = planned.want;
-    if (want == Want::kGone) {
+    if (planned.want == Want::kGone) {
       walk_->Difference(here.display, "nothing (" + planned.why + ")", Kind(entry.kind));
       continue;
     }
     const EntryKind wantedKind =
-        want == Want::kDirectory ? EntryKind::kDirectory : EntryKind::kFile;
+        planned.want == Want::kDirectory ? EntryKind::kDirectory : EntryKind::kFile;
     if (entry.kind != wantedKind) {
       walk_->Difference(here.display, Kind(wantedKind), Kind(entry.kind));
-      continue;
-    }
-    switch (want) {
-      case Want::kCopy:
-        files.push_back({false, planned.source, here});
-        break;
-      case Want::kScript:
-        files.push_back({true, {}, here});
-        break;
-      case Want::kDirectory:
-        subdirectories.push_back({planned.source, here});
-        break;
-      case Want::kLayoutOutput:
-        (entry.name == kContainerName ? hasContainer : hasArchive) = true;
-        break;
-      case Want::kResourceArchive:
-        CheckResourceArchive(here, &planned.source);
-        break;
-      default:
-        break;
+    } else if (planned.want == Want::kCopy || planned.want == Want::kScript) {
+      found->files.push_back({planned.want == Want::kScript, planned.source, here});
+    } else if (planned.want == Want::kDirectory) {
+      found->subdirectories.emplace_back(planned.source, here);
+    } else if (planned.want == Want::kLayoutOutput) {
+      (entry.name == kContainerName ? found->hasContainer : found->hasArchive) = true;
+    } else {
+      CheckResourceArchive(here, &planned.source);
     }
   }
+}
 
-  CheckFiles(std::move(files));
-
-  for (const auto& [name, planned] : plan) {
+// What packing makes and the destination lacks.
+void TreeCheck::ReportUnmade(const LevelPlan& plan, const Place& destination) {
+  for (const auto& [name, planned] : plan.entries) {
     if (planned.present) continue;
     const std::string where = JoinDisplay(destination.display, name);
     if (planned.want == Want::kCopy || planned.want == Want::kScript) {
@@ -312,15 +317,6 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
     } else if (planned.want == Want::kResourceArchive) {
       walk_->Difference(where, "the archive of " + planned.source.display, "nothing");
     }
-  }
-  // A level's layout outputs before those below it: the first ones found tell the mode.
-  if (layoutSource) CheckLayoutOutputs(destination, hasContainer, hasArchive, &*layoutSource);
-  for (const auto& [from, here] : subdirectories) {
-    const std::string name = DisplayText(here.path.filename());
-    const bool childReached = reached && !IsHiddenName(name);
-    sourceWalk_.Enter(from.path);
-    ComparePackedDirectory(from, here, childReached, childReached && name == kResourceDirectory);
-    sourceWalk_.Leave();
   }
 }
 

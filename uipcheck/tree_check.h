@@ -7,11 +7,13 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "package/package_builder.h"
@@ -86,8 +88,33 @@ class TreeCheck {
     Place destination;
   };
 
+  // What packing makes of an entry of the source, by its name in the destination.
+  enum class Want { kCopy, kScript, kDirectory, kGone, kLayoutOutput, kResourceArchive };
+  struct Planned {
+    Want want;
+    Place source;
+    std::string why;  // for kGone: what became of the directory
+    bool present = false;
+  };
+  struct LevelPlan {
+    std::map<std::string, Planned> entries;
+    std::optional<Place> layoutSource;
+  };
+  // What the destination holds of a plan, to be checked further.
+  struct LevelFound {
+    std::vector<FileWork> files;
+    std::vector<std::pair<Place, Place>> subdirectories;  // source and destination
+    bool hasContainer = false;
+    bool hasArchive = false;
+  };
+
   void ComparePackedDirectory(const Place& source, const Place& destination, bool reached,
                               bool inResources);
+  LevelPlan PlanLevel(const Place& source, const std::vector<TreeEntry>& entries, bool reached,
+                      bool inResources);
+  void MatchLevel(LevelPlan& plan, const Place& source, const Place& destination,
+                  const std::vector<TreeEntry>& entries, LevelFound* found);
+  void ReportUnmade(const LevelPlan& plan, const Place& destination);
   void CheckShippedDirectory(const Place& destination, bool inResources);
   void CheckFiles(std::vector<FileWork> files);
   void CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
