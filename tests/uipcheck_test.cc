@@ -8,6 +8,7 @@
 #include <optional>
 #include <regex>
 
+#include "container/container_format.h"
 #include "container/container_operations.h"
 #include "platform/text.h"
 #include "tests/package_fixture.h"
@@ -59,6 +60,17 @@ void WrapAnotherArchive(const fs::path& t) {
   const std::wstring zip = platform::NarrowToWide((t / "out/res/strings.zip").string());
   ASSERT_EQ(container::WrapZipToContainer(zip, 1, container::ArchiveAfterWrap::Keep), 1);
   fs::rename(t / "out/res/strings.uip", t / "out/layout.uip");
+}
+// Rewrites a field of out/layout.uip's header; the checksum covers the payload alone.
+Step Reheader(const std::function<void(ContainerHeader&)>& change) {
+  return [=](const fs::path& t) {
+    std::string image = ReadFile(t / "out/layout.uip");
+    auto* raw = reinterpret_cast<std::uint8_t*>(image.data());
+    ContainerHeader header = LoadContainerHeader(raw);
+    change(header);
+    StoreContainerHeader(header, raw);
+    WriteFile(t / "out/layout.uip", image);
+  };
 }
 void MakeFifo(const fs::path& t) { ASSERT_EQ(mkfifo((t / "out/res/pipe").c_str(), 0600), 0); }
 // What the copy reads through (links to files and directories, relative and absolute, in and
@@ -155,6 +167,17 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        R"(^\{"source":"pkg","destination":"out","differences":\[\n\{"path":"out/extra.txt",)"
        R"("expected":"nothing","found":"file[^\n]*\}\n\],"verdict":"differ","mode":\{"option":)"
        R"(null,.*"checked":\{"files":[1-9][0-9]*,"archives":[1-9][0-9]*,"bytes":[0-9]+\}\}$)"},
+      {"a block size no wrap writes",
+       After(Reheader([](ContainerHeader& h) { h.blockSize = 100; })), "out", 1,
+       "^out/layout.uip: expected a block size of 256 to 3840 in steps of 256, found block size "
+       "100 in the header"},
+      {"a block count that does not fit",
+       After(Reheader([](ContainerHeader& h) { h.blockCount += 1; })), "out", 1,
+       "^out/layout.uip: expected [0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header"},
+      {"the archive elsewhere", After(Reheader([](ContainerHeader& h) { h.dataOffset = 103; })),
+       "out", 1, "^out/layout.uip: expected the archive at offset 104, found offset 103"},
+      {"a script left as source", After(Write("out/res/extra.lua", "print(1)\n")), "out", 1,
+       "^out/res/extra.lua: expected Lua 5.4 bytecode, found Lua source or other text"},
       {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
        "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
