@@ -150,56 +150,34 @@ bool ZipDirectory::ReadEnd(ZipFault* fault) {
   if (size_ < kEndSize) {
     return Fail(fault, {}, wanted, size_ == 0 ? "an empty file" : Bytes(size_));
   }
-  const std::uint64_t tailStart = size_ - std::min<std::uint64_t>(size_, kLongestTail);
-  std::string tail;
+  std::uint8_t record[kEndSize];
   std::string error;
-  if (!local_.Read(tailStart, static_cast<std::size_t>(size_ - tailStart), &tail, &error)) {
-    return Fail(fault, {}, wanted, error);
-  }
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(tail.data());
-  const std::size_t end = tail.size() - kEndSize;
-  if (Le32(bytes + end) != kEndSignature || Le16(bytes + end + 20) != 0) {
-    // Only to say what is wrong: the last end record signature before the file's end.
-    for (std::size_t at = end; at-- > 0;) {
-      if (Le32(bytes + at) != kEndSignature) continue;
-      const std::uint64_t after = tail.size() - at - kEndSize;
-      return Fail(fault, {}, wanted,
-                  Le16(bytes + at + 20) == after
-                      ? "an archive comment of " + Bytes(after)
-                      : Bytes(after) + " after the end record (bytes added to the archive)");
-    }
-    return Fail(fault, {}, wanted, "none (the archive is cut off, or is no ZIP archive)");
-  }
-  const std::uint8_t* record = bytes + end;
   const std::uint64_t recordAt = size_ - kEndSize;
+  if (!local_.Read(recordAt, sizeof record, record, &error)) return Fail(fault, {}, wanted, error);
+  if (Le32(record) != kEndSignature || Le16(record + 20) != 0) {
+    return Fail(fault, {}, wanted, DescribeTail());
+  }
   if (Le16(record + 4) != 0 || Le16(record + 6) != 0 || Le16(record + 8) != Le16(record + 10)) {
     return Fail(fault, {}, "an archive on one disk", "an end record of a split archive");
   }
   entries_ = Le16(record + 10);
-  std::uint64_t directorySize = Le32(record + 12);
+  const std::uint64_t directorySize = Le32(record + 12);
   directoryStart_ = Le32(record + 16);
   directoryEnd_ = recordAt;
-  const bool locator =
-      recordAt >= kZip64LocatorSize && Le32(record - kZip64LocatorSize) == kZip64LocatorSignature;
-  if (locator) {
-    const std::uint64_t entries32 = entries_;
-    const std::uint64_t size32 = directorySize;
-    const std::uint64_t start32 = directoryStart_;
-    if (!ReadZip64End(recordAt - kZip64LocatorSize, fault)) return false;
-    directorySize = directoryEnd_ - directoryStart_;
-    if ((entries32 != kMax16 && entries32 != entries_) ||
-        (size32 != kMax32 && size32 != directorySize) ||
-        (start32 != kMax32 && start32 != directoryStart_)) {
+  bool zip64 = false;
+  if (!ReadZip64End(recordAt, &zip64, fault)) return false;
+  if (zip64) {
+    // The end record's own fields are at their limit or say the same.
+    if ((Le16(record + 10) != kMax16 && Le16(record + 10) != entries_) ||
+        (directorySize != kMax32 && directorySize != directoryEnd_ - directoryStart_) ||
+        (Le32(record + 16) != kMax32 && Le32(record + 16) != directoryStart_)) {
       return Fail(fault, {}, "an end record that agrees with its ZIP64 end record",
                   "another count, size or offset");
     }
   } else if (entries_ == kMax16 || directorySize == kMax32 || directoryStart_ == kMax32) {
     return Fail(fault, {}, "a ZIP64 end record for the fields at their limit", "none");
-  } else if (directoryStart_ > directoryEnd_ || directoryEnd_ - directoryStart_ != directorySize) {
-    return Fail(fault, {},
-                "the central directory (" + Bytes(directorySize) + " from byte " +
-                    std::to_string(directoryStart_) + ") right before the end record",
-                "the end record at byte " + std::to_string(recordAt));
+  } else if (!DirectoryEndsAt(directorySize, "the end record", fault)) {
+    return false;
   }
   if (entries_ > (directoryEnd_ - directoryStart_) / kCentralSize) {
     return Fail(fault, {}, std::to_string(entries_) + " entries in the central directory",
@@ -208,13 +186,47 @@ bool ZipDirectory::ReadEnd(ZipFault* fault) {
   return true;
 }
 
-bool ZipDirectory::ReadZip64End(std::uint64_t locatorAt, ZipFault* fault) {
+// What closes the archive instead of an end record, for the message: the last end record
+// signature before the file's end, if any.
+std::string ZipDirectory::DescribeTail() {
+  const std::uint64_t tailStart = size_ - std::min<std::uint64_t>(size_, kLongestTail);
+  std::string tail;
+  std::string error;
+  if (!local_.Read(tailStart, static_cast<std::size_t>(size_ - tailStart), &tail, &error)) {
+    return error;
+  }
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(tail.data());
+  for (std::size_t at = tail.size() - kEndSize + 1; at-- > 0;) {
+    if (Le32(bytes + at) != kEndSignature) continue;
+    const std::uint64_t after = tail.size() - at - kEndSize;
+    if (Le16(bytes + at + 20) == after) return "an archive comment of " + Bytes(after);
+    return after == 0 ? "an end record announcing a comment that is not there"
+                      : Bytes(after) + " after the end record (bytes added to the archive)";
+  }
+  return "none (the archive is cut off, or is no ZIP archive)";
+}
+
+bool ZipDirectory::DirectoryEndsAt(std::uint64_t directorySize, const std::string& record,
+                                   ZipFault* fault) {
+  if (directoryStart_ <= directoryEnd_ && directoryEnd_ - directoryStart_ == directorySize) {
+    return true;
+  }
+  return Fail(fault, {},
+              "the central directory (" + Bytes(directorySize) + " from byte " +
+                  std::to_string(directoryStart_) + ") right before " + record,
+              record + " at byte " + std::to_string(directoryEnd_));
+}
+
+// The ZIP64 end record and its locator, which a writer puts right before the end record when
+// a count, size or offset does not fit it. *found: they are there, and their values now hold.
+bool ZipDirectory::ReadZip64End(std::uint64_t endAt, bool* found, ZipFault* fault) {
   std::uint8_t locator[kZip64LocatorSize];
   std::uint8_t record[kZip64EndSize];
   std::string error;
-  if (!local_.Read(locatorAt, sizeof locator, locator, &error)) {
-    return Fail(fault, {}, "a ZIP64 end record locator", error);
-  }
+  const std::uint64_t locatorAt = endAt - std::min<std::uint64_t>(endAt, kZip64LocatorSize);
+  *found = endAt >= kZip64LocatorSize && local_.Read(locatorAt, sizeof locator, locator, &error) &&
+           Le32(locator) == kZip64LocatorSignature;
+  if (!*found) return true;
   const std::uint64_t recordAt = Le64(locator + 8);
   if (Le32(locator + 4) != 0 || Le32(locator + 16) != 1 || recordAt > locatorAt ||
       locatorAt - recordAt < kZip64EndSize ||
@@ -224,19 +236,12 @@ bool ZipDirectory::ReadZip64End(std::uint64_t locatorAt, ZipFault* fault) {
                 "none at byte " + std::to_string(recordAt));
   }
   entries_ = Le64(record + 32);
-  const std::uint64_t directorySize = Le64(record + 40);
   directoryStart_ = Le64(record + 48);
   directoryEnd_ = recordAt;
   if (Le32(record + 16) != 0 || Le32(record + 20) != 0 || Le64(record + 24) != entries_) {
     return Fail(fault, {}, "an archive on one disk", "a ZIP64 end record of a split archive");
   }
-  if (directoryStart_ > directoryEnd_ || directoryEnd_ - directoryStart_ != directorySize) {
-    return Fail(fault, {},
-                "the central directory (" + Bytes(directorySize) + " from byte " +
-                    std::to_string(directoryStart_) + ") right before the ZIP64 end record",
-                "the ZIP64 end record at byte " + std::to_string(recordAt));
-  }
-  return true;
+  return DirectoryEndsAt(Le64(record + 40), "the ZIP64 end record", fault);
 }
 
 ZipDirectory::Step ZipDirectory::Next(ZipEntryInfo* entry, ZipFault* fault) {
@@ -316,61 +321,68 @@ bool ZipDirectory::HoldAgainstLocal(const ZipEntryInfo& entry, std::uint16_t fla
                     (entry.localOffset < nextLocal_ ? ", inside the entry before"
                                                     : ", past bytes no entry holds"));
   }
-  std::uint8_t fixed[kLocalSize];
-  std::string error;
-  if (entry.localOffset >= directoryStart_ || directoryStart_ - entry.localOffset < kLocalSize ||
-      !local_.Read(entry.localOffset, sizeof fixed, fixed, &error) ||
-      Le32(fixed) != kLocalSignature) {
-    return Fail(fault, name, "a local header at byte " + std::to_string(entry.localOffset),
-                "other bytes");
-  }
-  const std::size_t nameLength = Le16(fixed + 26);
-  const std::size_t extraLength = Le16(fixed + 28);
-  const std::uint64_t dataStart = entry.localOffset + kLocalSize + nameLength + extraLength;
-  std::string localName;
-  std::string extra;
-  if (dataStart > directoryStart_ ||
-      !local_.Read(entry.localOffset + kLocalSize, nameLength, &localName, &error) ||
-      !local_.Read(entry.localOffset + kLocalSize + nameLength, extraLength, &extra, &error)) {
-    return Fail(fault, name, "a local header before the central directory", "one running into it");
-  }
-  std::uint32_t crc = Le32(fixed + 14);
-  std::uint64_t compressedSize = Le32(fixed + 18);
-  std::uint64_t size = Le32(fixed + 22);
-  bool zip64 = false;
-  std::string problem;
-  if (!ReadExtra(extra, {&size, &compressedSize, nullptr, false}, &zip64, &problem)) {
-    return Fail(fault, name, "a sound local header", problem);
-  }
-  const std::string central = entry.isDirectory ? name + "/" : name;
-  if (localName != central) {
+  LocalHeader local;
+  if (!ReadLocal(entry, &local, fault)) return false;
+  if (local.name != (entry.isDirectory ? name + "/" : name)) {
     return Fail(fault, name, "the same name in the local header",
-                "another name there (" + std::to_string(localName.size()) + " bytes)");
+                "another name there (" + std::to_string(local.name.size()) + " bytes)");
   }
-  if (Le16(fixed + 6) != flags || Le16(fixed + 8) != entry.method) {
+  if (local.flags != flags || local.method != entry.method) {
     return Fail(fault, name, "the flags and method of the central directory in the local header",
                 "others");
   }
   // With the sizes after the data, the local header may leave them 0.
   const bool deferred = (flags & kSizesAfterData) != 0;
-  const bool open = deferred && crc == 0 && compressedSize == 0 && size == 0;
-  if (!open && (crc != entry.crc || compressedSize != entry.compressedSize || size != entry.size)) {
+  const bool open = deferred && local.crc == 0 && local.compressedSize == 0 && local.size == 0;
+  if (!open && (local.crc != entry.crc || local.compressedSize != entry.compressedSize ||
+                local.size != entry.size)) {
     return Fail(fault, name,
                 "the CRC-32 " + Hex32(entry.crc) + " and sizes " +
                     std::to_string(entry.compressedSize) + "/" + std::to_string(entry.size) +
                     " of the central directory in the local header",
-                Hex32(crc) + " and " + std::to_string(compressedSize) + "/" + std::to_string(size));
+                Hex32(local.crc) + " and " + std::to_string(local.compressedSize) + "/" +
+                    std::to_string(local.size));
   }
-  if (entry.compressedSize > directoryStart_ - dataStart) {
+  if (entry.compressedSize > directoryStart_ - local.dataStart) {
     return Fail(fault, name, Bytes(entry.compressedSize) + " of data before the central directory",
-                "only " + Bytes(directoryStart_ - dataStart) + " left");
+                "only " + Bytes(directoryStart_ - local.dataStart) + " left");
   }
   std::uint64_t descriptor = 0;
-  if (deferred &&
-      !CheckDescriptor(entry, dataStart + entry.compressedSize, zip64, &descriptor, fault)) {
-    return false;
+  const std::uint64_t dataEnd = local.dataStart + entry.compressedSize;
+  if (deferred && !CheckDescriptor(entry, dataEnd, local.zip64, &descriptor, fault)) return false;
+  nextLocal_ = dataEnd + descriptor;
+  return true;
+}
+
+bool ZipDirectory::ReadLocal(const ZipEntryInfo& entry, LocalHeader* local, ZipFault* fault) {
+  std::uint8_t fixed[kLocalSize];
+  std::string error;
+  if (entry.localOffset >= directoryStart_ || directoryStart_ - entry.localOffset < kLocalSize ||
+      !local_.Read(entry.localOffset, sizeof fixed, fixed, &error) ||
+      Le32(fixed) != kLocalSignature) {
+    return Fail(fault, entry.name, "a local header at byte " + std::to_string(entry.localOffset),
+                "other bytes");
   }
-  nextLocal_ = dataStart + entry.compressedSize + descriptor;
+  const std::size_t nameLength = Le16(fixed + 26);
+  const std::size_t extraLength = Le16(fixed + 28);
+  local->dataStart = entry.localOffset + kLocalSize + nameLength + extraLength;
+  std::string extra;
+  if (local->dataStart > directoryStart_ ||
+      !local_.Read(entry.localOffset + kLocalSize, nameLength, &local->name, &error) ||
+      !local_.Read(entry.localOffset + kLocalSize + nameLength, extraLength, &extra, &error)) {
+    return Fail(fault, entry.name, "a local header before the central directory",
+                "one running into it");
+  }
+  local->flags = Le16(fixed + 6);
+  local->method = Le16(fixed + 8);
+  local->crc = Le32(fixed + 14);
+  local->compressedSize = Le32(fixed + 18);
+  local->size = Le32(fixed + 22);
+  std::string problem;
+  if (!ReadExtra(extra, {&local->size, &local->compressedSize, nullptr, false}, &local->zip64,
+                 &problem)) {
+    return Fail(fault, entry.name, "a sound local header", problem);
+  }
   return true;
 }
 

@@ -70,9 +70,22 @@ class ZipDirectory {
 
  private:
   bool ReadEnd(ZipFault* fault);
-  bool ReadZip64End(std::uint64_t locatorAt, ZipFault* fault);
+  std::string DescribeTail();
+  bool DirectoryEndsAt(std::uint64_t directorySize, const std::string& record, ZipFault* fault);
+  bool ReadZip64End(std::uint64_t endAt, bool* found, ZipFault* fault);
   bool ReadCentral(ZipEntryInfo* entry, std::uint16_t* flags, ZipFault* fault);
+  struct LocalHeader {
+    std::string name;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t size = 0;
+    bool zip64 = false;  // it has a ZIP64 block, so a data descriptor has 8-byte sizes
+    std::uint64_t dataStart = 0;
+  };
   bool HoldAgainstLocal(const ZipEntryInfo& entry, std::uint16_t flags, ZipFault* fault);
+  bool ReadLocal(const ZipEntryInfo& entry, LocalHeader* local, ZipFault* fault);
   bool CheckDescriptor(const ZipEntryInfo& entry, std::uint64_t at, bool wide,
                        std::uint64_t* length, ZipFault* fault);
 
