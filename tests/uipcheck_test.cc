@@ -163,6 +163,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/layout: expected nothing \\(packed into layout.uip or layout.zip\\), found directory"},
       {"extra file", After(Write("out/extra.txt")), "pkg out", 1,
        "^out/extra.txt: expected nothing, found file"},
+      {"the destination named with a trailing slash", nullptr, "pkg out/", 1,
+       "^out/extra.txt: expected nothing, found file"},
       {"extra file, as JSON", nullptr, "--json pkg out", 1,
        R"(^\{"source":"pkg","destination":"out","differences":\[\n\{"path":"out/extra.txt",)"
        R"("expected":"nothing","found":"file[^\n]*\}\n\],"verdict":"differ","mode":\{"option":)"
