@@ -101,6 +101,7 @@ Step Packed(const std::string& mode, const Step& before = {}, const Step& after 
     MakePackage(t / "pkg");
     WriteFile(t / "pkg/.svn/hidden.lua", "not compiled\n");
     WriteFile(t / "pkg/res/images/\xE4\xB8\xAD b.txt", "named in UTF-8");
+    WriteFile(t / "pkg/res/images/\xC3\x84.txt", "a letter of two bytes");
     MakeDirs(t / "pkg/res/empty");
     if (before) before(t);
     Pack(t, mode);
@@ -120,7 +121,7 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
   const Step broken = Write("pkg/layout/broken.lua", "local = = 1\n");
   const Case cases[] = {
       {"clean", Packed("", Noise), "pkg out", 0,
-       "^uipcheck: out is the pack of pkg \\(13 files and 4 archives checked, 5.0 MB read; "},
+       "^uipcheck: out is the pack of pkg \\(14 files and 4 archives checked, 5.0 MB read; "},
       {"clean, destination alone", nullptr, "out", 0, "^uipcheck: out is consistent"},
       {"source that is no package", nullptr, "out pkg", 2, "not a package"},
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},
@@ -193,6 +194,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/res/loose.txt: expected file, found symbolic link"},
       {"a name ending in a letter of three bytes", After(Write("out/extra-\xE4\xB8\xAD")),
        "--json pkg out", 1, "\"path\":\"out/extra-\xE4\xB8\xAD\""},
+      {"a name of bytes that are not UTF-8", After(Write("out/y\x80\x90\x80\x80")), "pkg out", 1,
+       R"(^out/y\\x80\\x90\\x80\\x80: expected nothing, found file)"},
       {"a name that would print a verdict of its own",
        After(Write("out/x\nuipcheck: out is the pack of pkg")), "pkg out", 1,
        R"(^out/x\\x0auipcheck: out is the pack of pkg: expected nothing, found file)"},
@@ -314,6 +317,10 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "^out/res/strings.zip: expected the central directory .* right before the ZIP64 end"},
       {"the fields at their limit without ZIP64", Patched(genuine, 108, Le(0xFFFFFFFF, 4)), "out",
        -1, "expected a ZIP64 end record for the fields at their limit, found none"},
+      {"a directory size at its limit without ZIP64", Patched(genuine, 112, Le(0xFFFFFFFF, 4)),
+       "out", -1, "expected a ZIP64 end record for the fields at their limit, found none"},
+      {"a directory offset at its limit without ZIP64", Patched(genuine, 116, Le(0xFFFFFFFF, 4)),
+       "out", -1, "expected a ZIP64 end record for the fields at their limit, found none"},
       {"a split archive", Patched(genuine, 104, Le(1, 2)), "out", -1,
        "^out/res/strings.zip: expected an archive on one disk"},
       {"more entries than the directory holds", Patched(genuine, 108, Le(3, 2) + Le(3, 2)), "out",
