@@ -259,7 +259,12 @@ std::string Zip(const std::vector<StoredEntry>& entries, const std::string& befo
                lengths + Le(0, 6) + Le(0, 4) + Le(local.size(), 4) + e.name + e.extra;
     local += "PK\3\4" + Le(10, 2) + flags + (e.sizesAfterData ? Le(0, 12) : sizes) +
              Le(e.localName.size(), 2) + lengths + e.localName + e.extra + e.data;
-    if (e.sizesAfterData) local += "PK\7\x08" + Le(e.descriptorCrc, 4) + sizes.substr(4);
+    // A ZIP64 block makes the descriptor's sizes 8 bytes each.
+    const bool wide = e.size == 0xFFFFFFFF;
+    if (e.sizesAfterData) {
+      local += "PK\7\x08" + Le(e.descriptorCrc, 4) +
+               (wide ? Le(e.data.size(), 8) + Le(e.data.size(), 8) : sizes.substr(4));
+    }
   }
   return local + central +
          (zip64Skew ? Zip64End(entries.size(), central.size(), local.size(), *zip64Skew)
@@ -305,6 +310,11 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"ZIP64 end records", Zip({en}, {}, 0), "pkg out", 0, "^uipcheck: out is the pack of pkg"},
       {"sizes in a ZIP64 block", with(Zip64Sizes), "pkg out", 0,
        "^uipcheck: out is the pack of pkg"},
+      {"sizes in a ZIP64 block and after the data", with([](StoredEntry& e) {
+         Zip64Sizes(e);
+         e.sizesAfterData = true;
+       }),
+       "pkg out", 0, "^uipcheck: out is the pack of pkg"},
       {"a ZIP64 block short of the sizes", with([](StoredEntry& e) {
          Zip64Sizes(e);
          e.extra = Le(1, 2) + Le(8, 2) + e.extra.substr(4, 8);
