@@ -352,6 +352,9 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "out", -1, "found an extra block longer than the extra field"},
       {"a Unicode path", with([](StoredEntry& e) { e.extra = Le(0x7075, 2) + Le(1, 2) + "\x01"; }),
        "out", -1, "found a Unicode path extra block, which names the entry otherwise"},
+      {"an entry short of its source", Zip({Stored("en.txt", "hello=Hello")}), "pkg out", 0,
+       R"(^out/res/strings.zip:en.txt: expected the bytes of pkg/res/strings/en.txt \(12 bytes\), )"
+       "found 11 bytes, differing from byte 11"},
       {"a wrong CRC-32 in both headers", with([](StoredEntry& e) { e.crc ^= 1; }), "out", 2,
        "^out/res/strings.zip:en.txt: expected data of the CRC-32 0x[0-9A-F]{8} the archive lists"},
       {"cut by 30 bytes", genuine.substr(0, genuine.size() - 30), "pkg out", 2,

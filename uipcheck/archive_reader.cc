@@ -52,7 +52,6 @@ ArchiveReader::Step ArchiveReader::Next(ArchiveEntry* entry) {
   // The ZIP reader names each entry's method in the format name, "ZIP 1.0 (uncompressed)".
   const char* format = archive_format_name(archive_.get());
   entry->method = format != nullptr ? format : "";
-  entry->isStored = entry->method.find("(uncompressed)") != std::string::npos;
   return result == ARCHIVE_FAILED ? Step::kBadEntry : Step::kEntry;
 }
 

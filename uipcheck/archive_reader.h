@@ -22,7 +22,6 @@ struct ArchiveEntry {
   std::string name;  // UTF-8, '/' between levels, without a directory's trailing '/'
   bool isDirectory = false;
   bool isFile = false;         // neither: a link or a special entry
-  bool isStored = false;       // kept without compression
   std::string method;          // as the library names the entry's format and method
   std::uint64_t headerAt = 0;  // where the library found its local header
   std::string warning;         // what the library warned of while reading the header
