@@ -70,7 +70,7 @@ class MemorySource : public uipcheck::ByteSource {
 // Everything ZipDirectory says of the input, as text.
 std::string ReadDirectory(const std::uint8_t* data, std::size_t size, std::size_t window) {
   MemorySource source(data, size);
-  uipcheck::ZipDirectory directory(source, window);
+  uipcheck::ZipDirectory directory(source, window, window);
   uipcheck::ZipFault fault;
   if (!directory.Open(&fault)) return "open: " + fault.expected + " / " + fault.found;
   std::string text;

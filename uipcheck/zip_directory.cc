@@ -135,8 +135,8 @@ bool WindowReader::Read(std::uint64_t offset, std::size_t length, std::string* o
   return Read(offset, length, reinterpret_cast<std::uint8_t*>(out->data()), error);
 }
 
-ZipDirectory::ZipDirectory(ByteSource& source, std::size_t window)
-    : source_(source), central_(source, window), local_(source, window) {}
+ZipDirectory::ZipDirectory(ByteSource& source, std::size_t window, std::size_t localWindow)
+    : source_(source), central_(source, window), local_(source, localWindow) {}
 
 bool ZipDirectory::Open(ZipFault* fault) {
   size_ = source_.Size();

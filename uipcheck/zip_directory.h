@@ -54,8 +54,11 @@ class WindowReader {
 
 class ZipDirectory {
  public:
-  // window: how much of the source one read brings in.
-  explicit ZipDirectory(ByteSource& source, std::size_t window = 64 * 1024);
+  // window: how much of the central directory one read brings in. Local headers are read
+  // through a window of their own, about one header long, since the entries' data lies
+  // between them.
+  explicit ZipDirectory(ByteSource& source, std::size_t window = 64 * 1024,
+                        std::size_t localWindow = 512);
 
   // Finds the end record and the central directory; false with *fault set when they are not
   // where the format puts them.
