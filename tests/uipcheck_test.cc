@@ -74,7 +74,8 @@ Step Reheader(const std::function<void(ContainerHeader&)>& change) {
 }
 void MakeFifo(const fs::path& t) { ASSERT_EQ(mkfifo((t / "out/res/pipe").c_str(), 0600), 0); }
 // What the copy reads through (links to files and directories, relative and absolute, in and
-// below layout and res) and what it leaves out (a dangling link, FIFOs, a loop, /proc).
+// below layout and res) and what it leaves out (a dangling link, FIFOs, a loop, a link to the
+// copy itself, /proc).
 void MakeLinks(const fs::path& t) {
   WriteFile(t / "outside/file.txt", "from outside");
   WriteFile(t / "outside/dir/inner.txt", "inner");
@@ -86,6 +87,8 @@ void MakeLinks(const fs::path& t) {
   fs::create_symlink("nowhere", t / "pkg/res/images/dangling");
   fs::create_symlink("..", t / "pkg/layout/up");
   fs::create_symlink("/proc", t / "pkg/res/proc");
+  MakeDirs(t / "out");
+  fs::create_symlink(t / "out", t / "pkg/res/copy");
   ASSERT_EQ(mkfifo((t / "pkg/res/pipe").c_str(), 0600), 0);
   ASSERT_EQ(mkfifo((t / "pkg/layout/pipe").c_str(), 0600), 0);
 }

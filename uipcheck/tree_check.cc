@@ -112,6 +112,10 @@ void TreeCheck::ComparePack(const Place& source, const Place& destination) {
   const fs::path resolved = fs::canonical(source.path, code);
   const Place root{code ? source.path : resolved, source.display};
   sourceWalk_ = SourceWalk::At(root.path);
+  // The copy does not enter a link to a directory it is making either.
+  const fs::path copy = fs::canonical(destination.path, code);
+  resolvedDestination_ = code ? destination.path : copy;
+  sourceWalk_.Enter(resolvedDestination_);
   ComparePackedDirectory(root, destination, true, false);
   report_.Complete(*walk_);
 }
@@ -234,9 +238,13 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
   for (const auto& [from, here] : found.subdirectories) {
     const std::string name = DisplayText(here.path.filename());
     const bool childReached = reached && !IsHiddenName(name);
+    resolvedDestination_ /= here.path.filename();
     sourceWalk_.Enter(from.path);
+    sourceWalk_.Enter(resolvedDestination_);
     ComparePackedDirectory(from, here, childReached, childReached && name == kResourceDirectory);
     sourceWalk_.Leave();
+    sourceWalk_.Leave();
+    resolvedDestination_ = resolvedDestination_.parent_path();
   }
 }
 

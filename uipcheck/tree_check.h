@@ -129,8 +129,9 @@ class TreeCheck {
   Report& report_;
   Findings* walk_;  // the walk's own findings, since the last task handed on
   PackMode mode_;
-  SourceWalk sourceWalk_;
-  CheckPool pool_;  // last: joined before the rest goes
+  SourceWalk sourceWalk_;         // inside the source's directories and their copies
+  fs::path resolvedDestination_;  // the destination directory compared, links resolved
+  CheckPool pool_;                // last: joined before the rest goes
 };
 
 // Packing removes layout directories and resource subdirectories with detached processes

@@ -39,8 +39,8 @@ bool EntryKindAt(const fs::path& path, EntryKind* kind);
 
 // The source as packing's copy reads it: a link is read through, and what the copy leaves out
 // (a special file, a link that leads nowhere or to one, a link back into a directory being
-// copied or above the source, a link into the kernel's file systems) is not there at all. The
-// walk knows the directories it is inside, by their paths with links resolved.
+// copied or its copy, or above the source, a link into the kernel's file systems) is not there
+// at all. The walk knows the directories it is inside, by their paths with links resolved.
 class SourceWalk {
  public:
   // A walk at root, which lies inside every directory above it.
