@@ -237,16 +237,26 @@ void ContentCheck::CheckArchive(ByteSource& bytes, const std::string& display,
     if (!entry.warning.empty()) {
       out_->Difference(entryDisplay, "an entry read without warnings", entry.warning);
     }
-    const std::string unsafe = UnsafeEntryName(listed.name);
-    if (!unsafe.empty()) {
-      out_->Difference(entryDisplay, "a name that stays inside its directory", unsafe);
-    } else if (expected == nullptr && !names.insert(std::hash<std::string>()(listed.name)).second) {
-      out_->Difference(entryDisplay, "one entry of this name", "another one");
-    }
-    CheckArchiveEntry(reader, entry, listed, entryDisplay, unsafe.empty() ? expected : nullptr,
-                      mustBeStored);
+    const bool safe = CheckEntryName(listed.name, entryDisplay, expected == nullptr, &names);
+    CheckArchiveEntry(reader, entry, listed, entryDisplay, safe ? expected : nullptr, mustBeStored);
   }
   ReportMissing(display, expected);
+}
+
+// A name must stay inside the directory it is extracted into, and (unique) may come once;
+// with the source, the source's own names see to that. False when it is not safe.
+bool ContentCheck::CheckEntryName(const std::string& name, const std::string& display, bool unique,
+                                  std::unordered_set<std::uint64_t>* seen) {
+  const std::string unsafe = UnsafeEntryName(name);
+  if (!unsafe.empty()) {
+    out_->Difference(display, "a name that stays inside its directory", unsafe);
+    return false;
+  }
+  // A hash for each name keeps memory small; two names of one hash would be a false alarm.
+  if (unique && !seen->insert(std::hash<std::string>()(name)).second) {
+    out_->Difference(display, "one entry of this name", "another one");
+  }
+  return true;
 }
 
 void ContentCheck::ReportFault(const std::string& display, const ZipFault& fault) {

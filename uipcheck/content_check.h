@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "uipcheck/archive_reader.h"
@@ -86,6 +87,8 @@ class ContentCheck {
   void CheckArchive(ByteSource& bytes, const std::string& display, ExpectedEntries* expected,
                     bool mustBeStored);
   void ReportFault(const std::string& display, const ZipFault& fault);
+  bool CheckEntryName(const std::string& name, const std::string& display, bool unique,
+                      std::unordered_set<std::uint64_t>* seen);
   bool EntriesMeet(ArchiveReader::Step step, ZipDirectory::Step listing, const ArchiveEntry& entry,
                    const ZipEntryInfo& listed, const std::string& display);
   void ReportMissing(const std::string& display, const ExpectedEntries* expected);
