@@ -174,14 +174,17 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        R"("expected":"nothing","found":"file[^\n]*\}\n\],"verdict":"differ","mode":\{"option":)"
        R"(null,.*"checked":\{"files":[1-9][0-9]*,"archives":[1-9][0-9]*,"bytes":[0-9]+\}\}$)"},
       {"a block size no wrap writes",
-       After(Reheader([](ContainerHeader& h) { h.blockSize = 100; })), "out", 1,
+       Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockSize = 100; })), "out", 1,
        "^out/layout.uip: expected a block size of 256 to 3840 in steps of 256, found block size "
-       "100 in the header"},
+       "100 in the header\nuipcheck: out is not consistent: 1 difference "},
       {"a block count that does not fit",
-       After(Reheader([](ContainerHeader& h) { h.blockCount += 1; })), "out", 1,
-       "^out/layout.uip: expected [0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header"},
-      {"the archive elsewhere", After(Reheader([](ContainerHeader& h) { h.dataOffset = 103; })),
-       "out", 1, "^out/layout.uip: expected the archive at offset 104, found offset 103"},
+       Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockCount += 1; })), "out", 1,
+       "^out/layout.uip: expected [0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header\n"
+       "uipcheck: out is not consistent: 1 difference "},
+      {"the archive elsewhere",
+       Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.dataOffset = 103; })), "out", 1,
+       "^out/layout.uip: expected the archive at offset 104, found offset 103 in the header\n"
+       "out/layout.uip: expected the checksum .*\nuipcheck: out is not consistent: 2 differences "},
       {"a script left as source", After(Write("out/res/extra.lua", "print(1)\n")), "out", 1,
        "^out/res/extra.lua: expected Lua 5.4 bytecode, found Lua source or other text"},
       {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
