@@ -343,6 +343,10 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        -1, "^out/res/strings.zip: expected 3 entries in the central directory, found room for "},
       {"a directory elsewhere", Patched(genuine, 116, Le(0, 4)), "out", -1,
        R"(^out/res/strings.zip: expected the central directory \(52 bytes from byte 0\) right )"},
+      {"an entry short in the directory",
+       genuine.substr(0, 100) + std::string(46, 'j') + EndRecord(2, 98, 48), "out", -1,
+       "^out/res/strings.zip: expected 2 entries in the central directory, found no central "
+       "directory entry 2 at byte 100"},
       {"bytes left in the directory", genuine.substr(0, 100) + "junk" + EndRecord(1, 56, 48), "out",
        -1,
        "^out/res/strings.zip: expected 1 entries filling the central directory, found 4 bytes "},

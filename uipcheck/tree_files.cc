@@ -108,8 +108,8 @@ bool SourceWalk::Resolve(TreeEntry* entry) const {
   std::error_code code;
   const fs::path target = fs::canonical(entry->path, code);
   if (code) return false;
+  // Where the status cannot be had, it is neither a file nor a directory: left out.
   const fs::file_status status = fs::status(target, code);
-  if (code) return false;
   if (fs::is_regular_file(status)) {
     entry->kind = EntryKind::kFile;
   } else if (!fs::is_directory(status)) {
