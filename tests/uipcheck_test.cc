@@ -213,8 +213,9 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^uipcheck: out is the pack of pkg"},
       {"a link in the destination", After(LinkInPlaceOfACopy), "pkg out", 1,
        "^out/res/loose.txt: expected file, found symbolic link"},
-      {"a name ending in a letter of three bytes", After(Write("out/extra-\xE4\xB8\xAD")),
-       "--json pkg out", 1, "\"path\":\"out/extra-\xE4\xB8\xAD\""},
+      {"a name ending in a letter of three bytes",
+       After(Write("out/extra-\xF4\x8F\xBF\xBF\xE4\xB8\xAD")), "--json pkg out", 1,
+       "\"path\":\"out/extra-\xF4\x8F\xBF\xBF\xE4\xB8\xAD\""},
       {"a name of bytes that are not UTF-8", After(Write("out/y\x80\x90\x80\x80\x81\x80\x80\xC3(")),
        "pkg out", 1,
        R"(^out/y\\x80\\x90\\x80\\x80\\x81\\x80\\x80\\xc3\(: expected nothing, found file)"},
@@ -452,7 +453,7 @@ long PeakKib(const fs::path& cwd) {
   return std::stol(peak[1]);
 }
 
-TEST(Uipcheck, HoldsNoMoreMemoryForManyDifferences) {
+TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
   TempDir temp;
   Packed("")(temp.path());
   std::vector<StoredEntry> stray;
@@ -462,6 +463,12 @@ TEST(Uipcheck, HoldsNoMoreMemoryForManyDifferences) {
   const long peak = PeakKib(temp.path());
   EXPECT_GT(peak, 0);
   EXPECT_LT(peak, 16 * 1024);
+  // A reader that has gone away takes the lines, not the verdict.
+  const ProcessResult piped =
+      RunProcess({"/bin/sh", "-c", R"({ sleep 0.3; "$0" pkg out; echo "status $?" >&2; } | true)",
+                  (BinDir() / "uipcheck").string()},
+                 temp.path());
+  EXPECT_EQ(piped.err, "status 1\n");
 }
 
 }  // namespace
