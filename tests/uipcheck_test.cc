@@ -396,6 +396,9 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "found an archive comment of 2 bytes"},
       {"another local name", with([](StoredEntry& e) { e.localName = "xx.txt"; }), "out", -1,
        "^out/res/strings.zip:en.txt: expected the same name in the local header"},
+      {"another CRC-32 in the local header", Patched(genuine, 14, Le(en.crc ^ 0x10, 4)), "out", -1,
+       "^out/res/strings.zip:en.txt: expected the CRC-32 0x[0-9A-F]{8} and sizes 12/12 of the "
+       "central directory in the local header, found 0x[0-9A-F]{8} and 12/12"},
       {"sizes the data does not have", with([](StoredEntry& e) { e.size += 1; }), "out", 2,
        "^out/res/strings.zip:en.txt: expected 13 bytes of data before the central directory"},
       {"entries, an empty end record, then the archive",
@@ -417,6 +420,8 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        R"(:a:1: .*drive\n.*:z:2: .*drive\n.*:A:3: .*drive\n.*:Z:4: .*drive\nuipcheck: )"},
       {"a control character", andAlso("\xc3\x84\x1b]0;x\x07.txt"), "out", -1,
        R"(^out/res/strings.zip:\xc3\x84\\x1b\]0;x\\x07.txt: expected .*, found a name holding a)"},
+      {"a C1 control character", andAlso("b\xc2\x9b.txt"), "out", -1,
+       R"(strings.zip:b\\u009b.txt: expected .*, found a name holding a control character)"},
       {"a control character, as JSON", andAlso("a\x7f\xc2\x9b.txt"), "--json out", -1,
        R"("path":"out/res/strings.zip:a\\u007f\\u009b.txt")"},
       {"twice the same name", andAlso("en.txt"), "out", -1,
