@@ -1,12 +1,14 @@
 // uipcheck against trees packed by the real uippack, ScriptStager, luac and 7-Zip.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <fstream>
 #include <optional>
 #include <regex>
 
+#include "container/container_format.h"
 #include "container/container_operations.h"
 #include "platform/text.h"
 #include "tests/package_fixture.h"
@@ -28,6 +30,9 @@ using Step = std::function<void(const fs::path&)>;
 
 Step Write(const std::string& file, const std::string& text = "x") {
   return [=](const fs::path& t) { WriteFile(t / file, text); };
+}
+Step Remove(const std::string& file) {
+  return [=](const fs::path& t) { fs::remove(t / file); };
 }
 Step Truncate(const std::string& file, std::uintmax_t by) {
   return [=](const fs::path& t) { fs::resize_file(t / file, fs::file_size(t / file) - by); };
@@ -55,7 +60,53 @@ void WrapAnotherArchive(const fs::path& t) {
   ASSERT_EQ(container::WrapZipToContainer(zip, 1, container::ArchiveAfterWrap::Keep), 1);
   fs::rename(t / "out/res/strings.uip", t / "out/layout.uip");
 }
+// Rewrites a field of out/layout.uip's header; the checksum covers the payload alone.
+Step Reheader(const std::function<void(ContainerHeader&)>& change) {
+  return [=](const fs::path& t) {
+    std::string image = ReadFile(t / "out/layout.uip");
+    auto* raw = reinterpret_cast<std::uint8_t*>(image.data());
+    ContainerHeader header = LoadContainerHeader(raw);
+    change(header);
+    StoreContainerHeader(header, raw);
+    WriteFile(t / "out/layout.uip", image);
+  };
+}
+// The archive a byte early, with the payload's size and checksum made to match: only the
+// offset is wrong.
+void MoveArchiveIntoHeader(const fs::path& t) {
+  std::string image = ReadFile(t / "out/layout.uip");
+  auto* raw = reinterpret_cast<std::uint8_t*>(image.data());
+  ContainerHeader header = LoadContainerHeader(raw);
+  header.dataOffset -= 1;
+  header.payloadSize += 1;
+  header.checksum = PayloadChecksum(raw + header.dataOffset, image.size() - header.dataOffset);
+  StoreContainerHeader(header, raw);
+  WriteFile(t / "out/layout.uip", image);
+}
 void MakeFifo(const fs::path& t) { ASSERT_EQ(mkfifo((t / "out/res/pipe").c_str(), 0600), 0); }
+// What the copy reads through (links to files and directories, relative and absolute, in and
+// below layout and res) and what it leaves out (a dangling link, FIFOs, a loop, a link to the
+// copy itself, /proc).
+void MakeLinks(const fs::path& t) {
+  WriteFile(t / "outside/file.txt", "from outside");
+  WriteFile(t / "outside/dir/inner.txt", "inner");
+  fs::create_symlink("a.png", t / "pkg/res/images/again.png");
+  fs::create_symlink(t / "outside/file.txt", t / "pkg/layout/absolute.txt");
+  fs::create_symlink(t / "outside/dir", t / "pkg/res/linked");
+  fs::create_symlink("screens", t / "pkg/layout/also");
+  fs::create_symlink(t / "pkg/layout/absolute.txt", t / "pkg/res/chain.txt");
+  fs::create_symlink("nowhere", t / "pkg/res/images/dangling");
+  fs::create_symlink("..", t / "pkg/layout/up");
+  fs::create_symlink("/proc", t / "pkg/res/proc");
+  MakeDirs(t / "out");
+  fs::create_symlink(t / "out", t / "pkg/res/copy");
+  ASSERT_EQ(mkfifo((t / "pkg/res/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((t / "pkg/layout/pipe").c_str(), 0600), 0);
+}
+void LinkInPlaceOfACopy(const fs::path& t) {
+  fs::remove(t / "out/res/loose.txt");
+  fs::create_symlink("../nametable.cfg", t / "out/res/loose.txt");
+}
 
 // The package, with a hidden directory (copied as it is), a name in UTF-8 and an empty resource
 // directory (an archive without entries), packed in mode.
@@ -64,6 +115,7 @@ Step Packed(const std::string& mode, const Step& before = {}, const Step& after 
     MakePackage(t / "pkg");
     WriteFile(t / "pkg/.svn/hidden.lua", "not compiled\n");
     WriteFile(t / "pkg/res/images/\xE4\xB8\xAD b.txt", "named in UTF-8");
+    WriteFile(t / "pkg/res/images/\xC3\x84.txt", "a letter of two bytes");
     MakeDirs(t / "pkg/res/empty");
     if (before) before(t);
     Pack(t, mode);
@@ -82,13 +134,32 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
   };
   const Step broken = Write("pkg/layout/broken.lua", "local = = 1\n");
   const Case cases[] = {
-      {"clean", Packed("", Noise), "pkg out", 0, "^uipcheck: out is the pack of pkg "},
+      {"clean", Packed("", Noise), "pkg out", 0,
+       "^uipcheck: out is the pack of pkg \\(14 files and 4 archives checked, 5.0 MB read; "},
       {"clean, destination alone", nullptr, "out", 0, "^uipcheck: out is consistent"},
       {"source that is no package", nullptr, "out pkg", 2, "not a package"},
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},
       {"version", nullptr, "--version", 0, "^uipcheck " UIPPACK_VERSION "$"},
-      {"clean, container only", Packed("-uip", Noise), "pkg out", 0, "is the pack of pkg"},
-      {"clean, archive only", Packed("zip"), "pkg out", 0, "is the pack of pkg"},
+      {"a mode without its value", nullptr, "out --mode", 2, "--mode needs a value"},
+      {"the mode inferred", nullptr, "pkg out", 0,
+       R"(; mode "" \(layout.uip and layout.zip\), inferred from out/layout.uip\)$)"},
+      {"the mode stated", nullptr, "--mode '' pkg out", 0, R"(; mode "" .*, as stated\)$)"},
+      {"another mode stated", nullptr, "--mode=-uip out", 1,
+       "^out/layout.zip: expected nothing \\(a layout archive this mode does not make"},
+      {"clean, container only", Packed("-uip", Noise), "--mode -UIP pkg out", 0,
+       R"(is the pack of pkg .*mode "-UIP" \(layout.uip alone\), as stated)"},
+      {"clean, archive only", Packed("zip"), "pkg out", 0,
+       R"(is the pack of pkg .*a mode other than "" and "-uip" \(layout.zip alone\), inferred)"},
+      {"a container this mode does not make", Packed("zip", {}, WrapAnotherArchive),
+       "--mode zip pkg out", 1,
+       "^out/layout.uip: expected nothing \\(a container this mode does not make: mode \"zip\" "
+       "\\(layout.zip alone\\)\\), found file\nuipcheck: out is not the pack of pkg: 1 "
+       "difference "},
+      {"the same, the mode inferred from it", nullptr, "pkg out", 1,
+       "^out/layout.uip: expected the wrap of out/layout.zip"},
+      {"mixed modes", Packed("", Write("pkg/sub/layout/a.txt"), Remove("out/sub/layout.zip")),
+       "pkg out", 1,
+       R"(^out/sub/layout.zip: expected layout.zip \(from pkg/sub/layout\) in mode "" )"},
       {"rejected script shipped as source", Packed("", broken), "pkg out", 1,
        "^out/layout.zip:broken.lua: expected Lua 5.4 bytecode, found .*not bytecode"},
       {"rejected script inside the container", Packed("-uip", broken), "out", 1,
@@ -101,21 +172,57 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/layout.uip: expected the checksum 0x[0-9A-F]{8} its header declares, found "
        "0x[0-9A-F]{8} .*10 bytes shorter than its header says"},
       {"damaged resource archive", After(Garble("out/res/images.zip")), "out", 1,
-       "^out/res/images.zip: expected a readable ZIP archive, found damage"},
+       "^out/res/images.zip:.*: expected a local header at byte 0, found other bytes"},
       {"container that wraps another archive", After(WrapAnotherArchive), "pkg out", 1,
        "^out/layout.uip: expected the wrap of out/layout.zip"},
       {"leftover layout directory", After(Write("out/layout/main.lua")), "pkg out", 1,
        "^out/layout: expected nothing \\(packed into layout.uip or layout.zip\\), found directory"},
+      {"a copy missing", After(Remove("out/nametable.cfg")), "pkg out", 1,
+       "^out/nametable.cfg: expected a file \\(from pkg/nametable.cfg\\), found nothing"},
+      {"a resource archive missing", After(Remove("out/res/strings.zip")), "pkg out", 1,
+       "^out/res/strings.zip: expected the archive of pkg/res/strings, found nothing"},
       {"extra file", After(Write("out/extra.txt")), "pkg out", 1,
        "^out/extra.txt: expected nothing, found file"},
+      {"the destination named with a trailing slash", nullptr, "pkg out/", 1,
+       "^out/extra.txt: expected nothing, found file"},
       {"extra file, as JSON", nullptr, "--json pkg out", 1,
-       R"(^\{"source":"pkg","destination":"out","verdict":"differ","differences":\[\{"path":)"
-       R"("out/extra.txt","expected":"nothing","found":"file.*"checked":\{"files":[1-9][0-9]*,)"
-       R"("archives":[1-9])"},
+       R"(^\{"source":"pkg","destination":"out","differences":\[\n\{"path":"out/extra.txt",)"
+       R"("expected":"nothing","found":"file[^\n]*\}\n\],"verdict":"differ","mode":\{"option":)"
+       R"(null,.*"checked":\{"files":[1-9][0-9]*,"archives":[1-9][0-9]*,"bytes":[0-9]+\}\}$)"},
+      {"a block size no wrap writes",
+       Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockSize = 100; })), "out", 1,
+       "^out/layout.uip: expected a block size of 256 to 3840 in steps of 256, found block size "
+       "100 in the header\nuipcheck: out is not consistent: 1 difference "},
+      {"a block count that does not fit",
+       Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockCount += 1; })), "out", 1,
+       "^out/layout.uip: expected [0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header\n"
+       "uipcheck: out is not consistent: 1 difference "},
+      {"the archive elsewhere", Packed("-uip", {}, MoveArchiveIntoHeader), "out", 1,
+       "^out/layout.uip: expected the archive at offset 104, found offset 103 in the header\n"
+       "uipcheck: out is not consistent: 1 difference "},
+      {"a script left as source", After(Write("out/res/extra.lua", "print(1)\n")), "out", 1,
+       "^out/res/extra.lua: expected Lua 5.4 bytecode, found Lua source or other text"},
       {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
        "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
        "^out/res/pipe: expected nothing, found special file"},
+      {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
+       "^out/res/layout.uip: expected a file \\(packing makes it of a layout directory\\), found "
+       "directory"},
+      {"links read through, what the copy leaves out absent", Packed("", MakeLinks), "pkg out", 0,
+       "^uipcheck: out is the pack of pkg"},
+      {"a link in the destination", After(LinkInPlaceOfACopy), "pkg out", 1,
+       "^out/res/loose.txt: expected file, found symbolic link"},
+      {"a name ending in a letter of three bytes",
+       After(Write("out/extra-\xF4\x8F\xBF\xBF\xE4\xB8\xAD")), "--json pkg out", 1,
+       "\"path\":\"out/extra-\xF4\x8F\xBF\xBF\xE4\xB8\xAD\""},
+      {"a name of bytes that are not UTF-8",
+       After(Write("out/y\x80\x90\x80\x80\x81\x80\x80\xC3(\xE0\x81\x81\xED\xA0\x80")), "pkg out", 1,
+       R"(^out/y\\x80\\x90\\x80\\x80\\x81\\x80\\x80\\xc3\(\\xe0\\x81\\x81\\xed\\xa0\\x80: )"
+       "expected nothing, found file"},
+      {"a name that would print a verdict of its own",
+       After(Write("out/x\nuipcheck: out is the pack of pkg")), "pkg out", 1,
+       R"(^out/x\\x0auipcheck: out is the pack of pkg: expected nothing, found file)"},
   };
   std::optional<TempDir> temp;
   for (const Case& c : cases) {
@@ -126,6 +233,275 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
     EXPECT_EQ(result.exitStatus, c.exitStatus) << output;
     EXPECT_TRUE(std::regex_search(output, std::regex(c.line, std::regex::multiline))) << output;
   }
+}
+
+// A stored ZIP archive as 7-Zip writes one, built byte by byte so that a row can plant the
+// fault it is about.
+struct StoredEntry {
+  std::string name;
+  std::string data;
+  std::uint32_t crc;   // in both headers
+  std::uint32_t size;  // both sizes in both headers
+  std::string localName;
+  bool sizesAfterData = false;  // in a data descriptor, the local header's left 0
+  std::uint32_t descriptorCrc = 0;
+  std::string extra;  // in both headers
+  std::uint16_t flags = 0;
+  std::uint16_t method = 0;     // 8: data is deflated, plainSize bytes before
+  std::uint32_t plainSize = 0;  // with method 8
+};
+StoredEntry Stored(const std::string& name, const std::string& data) {
+  const auto crc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  return {name, data, crc, static_cast<std::uint32_t>(data.size()), name, false, crc, {}, 0, 0, 0};
+}
+std::string Le(std::uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 8 ? value >> (8 * i) & 0xFF : 0);
+  return out;
+}
+std::string EndRecord(std::size_t entries, std::size_t size, std::size_t offset) {
+  return "PK\5\6" + Le(0, 4) + Le(entries, 2) + Le(entries, 2) + Le(size, 4) + Le(offset, 4) +
+         Le(0, 2);
+}
+// The end records a writer adds past 65,535 entries; skew misstates the directory's size.
+std::string Zip64End(std::size_t entries, std::size_t size, std::size_t offset, int skew) {
+  return "PK\6\6" + Le(44, 8) + Le(45, 2) + Le(45, 2) + Le(0, 8) + Le(entries, 8) + Le(entries, 8) +
+         Le(size + skew, 8) + Le(offset, 8) + "PK\6\7" + Le(0, 4) + Le(offset + size, 8) +
+         Le(1, 4) + "PK\5\6" + Le(0, 4) + Le(0xFFFF, 2) + Le(0xFFFF, 2) + Le(0xFFFFFFFF, 4) +
+         Le(0xFFFFFFFF, 4) + Le(0, 2);
+}
+// before: bytes ahead of the first entry, which the central directory's offsets skip;
+// zip64Skew: with ZIP64 end records, misstating the directory's size by this much.
+std::string Zip(const std::vector<StoredEntry>& entries, const std::string& before = {},
+                std::optional<int> zip64Skew = std::nullopt) {
+  std::string local = before;
+  std::string central;
+  for (const StoredEntry& e : entries) {
+    const std::string sizes =
+        Le(e.crc, 4) + Le(e.size, 4) + Le(e.method == 8 ? e.plainSize : e.size, 4);
+    const std::string flags =
+        Le(e.flags | (e.sizesAfterData ? 8 : 0), 2) + Le(e.method, 2) + Le(0, 4);
+    const std::string lengths = Le(e.extra.size(), 2);
+    central += "PK\1\2" + Le(0x33F, 2) + Le(10, 2) + flags + sizes + Le(e.name.size(), 2) +
+               lengths + Le(0, 6) + Le(0, 4) + Le(local.size(), 4) + e.name + e.extra;
+    local += "PK\3\4" + Le(10, 2) + flags + (e.sizesAfterData ? Le(0, 12) : sizes) +
+             Le(e.localName.size(), 2) + lengths + e.localName + e.extra + e.data;
+    // A ZIP64 block makes the descriptor's sizes 8 bytes each.
+    const bool wide = e.size == 0xFFFFFFFF;
+    if (e.sizesAfterData) {
+      local += "PK\7\x08" + Le(e.descriptorCrc, 4) +
+               (wide ? Le(e.data.size(), 8) + Le(e.data.size(), 8) : sizes.substr(4));
+    }
+  }
+  return local + central +
+         (zip64Skew ? Zip64End(entries.size(), central.size(), local.size(), *zip64Skew)
+                    : EndRecord(entries.size(), central.size(), local.size()));
+}
+// data deflated, and then trailing bytes inside the size the headers give.
+StoredEntry Deflated(const std::string& name, const std::string& data, const std::string& trail) {
+  z_stream stream{};
+  std::string out(data.size() + 64, '\0');
+  deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  StoredEntry e = Stored(name, data);
+  e.data = out + trail;
+  e.size = static_cast<std::uint32_t>(e.data.size());
+  e.method = 8;
+  e.plainSize = static_cast<std::uint32_t>(data.size());
+  return e;
+}
+// The archive with the bytes at offset replaced.
+std::string Patched(std::string archive, std::size_t offset, const std::string& bytes) {
+  return archive.replace(offset, bytes.size(), bytes);
+}
+// Sizes left to a ZIP64 block in both headers: size and compressed size, 8 bytes each.
+void Zip64Sizes(StoredEntry& e) {
+  e.extra = Le(1, 2) + Le(16, 2) + Le(e.size, 8) + Le(e.size, 8);
+  e.size = 0xFFFFFFFF;
+}
+
+TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
+  const StoredEntry en = Stored("en.txt", "hello=Hello\n");
+  const std::string genuine = Zip({en});
+  auto with = [&](auto change) {
+    StoredEntry e = en;
+    change(e);
+    return Zip({e});
+  };
+  auto andAlso = [&](const std::string& name) { return Zip({en, Stored(name, "x")}); };
+  struct Case {
+    const char* name;
+    std::string archive;  // out/res/strings.zip
+    std::string arguments;
+    int sevenZipTest;  // what `7zz t` says of it, -1 where it does not matter
+    const char* line;
+  };
+  const Case cases[] = {
+      {"as 7-Zip stores it", genuine, "pkg out", 0, "^uipcheck: out is the pack of pkg"},
+      {"the sizes after the data", with([](StoredEntry& e) { e.sizesAfterData = true; }), "pkg out",
+       0, "^uipcheck: out is the pack of pkg"},
+      {"the sizes after the data disagreeing", with([](StoredEntry& e) {
+         e.sizesAfterData = true;
+         e.descriptorCrc ^= 1;
+       }),
+       "out", -1,
+       "^out/res/strings.zip:en.txt: expected the CRC-32 and sizes of the central directory "
+       "after "},
+      {"ZIP64 end records", Zip({en}, {}, 0), "pkg out", 0, "^uipcheck: out is the pack of pkg"},
+      {"sizes in a ZIP64 block", with(Zip64Sizes), "pkg out", 0,
+       "^uipcheck: out is the pack of pkg"},
+      {"sizes in a ZIP64 block and after the data", with([](StoredEntry& e) {
+         Zip64Sizes(e);
+         e.sizesAfterData = true;
+       }),
+       "pkg out", 0, "^uipcheck: out is the pack of pkg"},
+      {"a ZIP64 block short of the sizes", with([](StoredEntry& e) {
+         Zip64Sizes(e);
+         e.extra = Le(1, 2) + Le(8, 2) + e.extra.substr(4, 8);
+       }),
+       "out", -1, "found a ZIP64 block without the sizes its entry leaves to it"},
+      {"an end record disagreeing with its ZIP64 record",
+       Patched(Zip({en}, {}, 0), 100 + 56 + 20 + 8, Le(2, 2) + Le(2, 2)), "out", -1,
+       "expected an end record that agrees with its ZIP64 end record, found another count"},
+      {"a ZIP64 end record misstating the directory", Zip({en}, {}, 1), "out", -1,
+       "^out/res/strings.zip: expected the central directory .* right before the ZIP64 end"},
+      {"the fields at their limit without ZIP64", Patched(genuine, 108, Le(0xFFFFFFFF, 4)), "out",
+       -1, "expected a ZIP64 end record for the fields at their limit, found none"},
+      {"a directory size at its limit without ZIP64", Patched(genuine, 112, Le(0xFFFFFFFF, 4)),
+       "out", -1, "expected a ZIP64 end record for the fields at their limit, found none"},
+      {"a directory offset at its limit without ZIP64", Patched(genuine, 116, Le(0xFFFFFFFF, 4)),
+       "out", -1, "expected a ZIP64 end record for the fields at their limit, found none"},
+      {"a split archive", Patched(genuine, 104, Le(1, 2)), "out", -1,
+       "^out/res/strings.zip: expected an archive on one disk"},
+      {"more entries than the directory holds", Patched(genuine, 108, Le(3, 2) + Le(3, 2)), "out",
+       -1, "^out/res/strings.zip: expected 3 entries in the central directory, found room for "},
+      {"a directory elsewhere", Patched(genuine, 116, Le(0, 4)), "out", -1,
+       R"(^out/res/strings.zip: expected the central directory \(52 bytes from byte 0\) right )"},
+      {"an entry short in the directory",
+       genuine.substr(0, 100) + std::string(46, 'j') + EndRecord(2, 98, 48), "out", -1,
+       "^out/res/strings.zip: expected 2 entries in the central directory, found no central "
+       "directory entry 2 at byte 100"},
+      {"bytes left in the directory", genuine.substr(0, 100) + "junk" + EndRecord(1, 56, 48), "out",
+       -1,
+       "^out/res/strings.zip: expected 1 entries filling the central directory, found 4 bytes "},
+      {"an entry on another disk", Patched(genuine, 48 + 34, Le(1, 2)), "out", -1,
+       "^out/res/strings.zip:en.txt: expected an entry on the archive's one disk"},
+      {"an encrypted entry", with([](StoredEntry& e) { e.flags = 1; }), "out", -1,
+       "^out/res/strings.zip:en.txt: expected an entry anyone can read, found an encrypted"},
+      {"another method in the local header", Patched(genuine, 8, Le(8, 2)), "out", 2,
+       "^out/res/strings.zip:en.txt: expected the flags and method of the central directory"},
+      {"an extra field ending inside a block", with([](StoredEntry& e) { e.extra = "\x01"; }),
+       "out", -1, "found extra fields that end inside a block header"},
+      {"an extra block too long", with([](StoredEntry& e) { e.extra = Le(0x5455, 2) + Le(9, 2); }),
+       "out", -1, "found an extra block longer than the extra field"},
+      {"a Unicode path", with([](StoredEntry& e) { e.extra = Le(0x7075, 2) + Le(1, 2) + "\x01"; }),
+       "out", -1, "found a Unicode path extra block, which names the entry otherwise"},
+      {"an entry short of its source", Zip({Stored("en.txt", "hello=Hello")}), "pkg out", 0,
+       R"(^out/res/strings.zip:en.txt: expected the bytes of pkg/res/strings/en.txt \(12 bytes\), )"
+       "found 11 bytes, differing from byte 11"},
+      {"bytes after the deflated data", Zip({Deflated("en.txt", "hello=Hello\n", "JUNK")}), "out",
+       -1,
+       "^out/res/strings.zip:en.txt: expected intact data, found ZIP compressed data is wrong "
+       "size"},
+      {"a wrong CRC-32 in both headers", with([](StoredEntry& e) { e.crc ^= 1; }), "out", 2,
+       "^out/res/strings.zip:en.txt: expected data of the CRC-32 0x[0-9A-F]{8} the archive lists"},
+      {"cut by 30 bytes", genuine.substr(0, genuine.size() - 30), "pkg out", 2,
+       "^out/res/strings.zip: expected an end record closing the archive, found none"},
+      {"cut by a byte", genuine.substr(0, genuine.size() - 1), "out", 2,
+       "^out/res/strings.zip: expected an end record closing the archive, found none"},
+      {"cut inside the data", genuine.substr(0, 40), "out", 2,
+       "^out/res/strings.zip: expected an end record closing the archive, found none"},
+      {"bytes after the end", genuine + "tail", "out", -1,
+       "^out/res/strings.zip: expected an end record closing the archive, found 4 bytes after "},
+      {"a comment", genuine.substr(0, genuine.size() - 2) + Le(2, 2) + "hi", "out", 0,
+       "found an archive comment of 2 bytes"},
+      {"another local name", with([](StoredEntry& e) { e.localName = "xx.txt"; }), "out", -1,
+       "^out/res/strings.zip:en.txt: expected the same name in the local header"},
+      {"another CRC-32 in the local header", Patched(genuine, 14, Le(en.crc ^ 0x10, 4)), "out", -1,
+       "^out/res/strings.zip:en.txt: expected the CRC-32 0x[0-9A-F]{8} and sizes 12/12 of the "
+       "central directory in the local header, found 0x[0-9A-F]{8} and 12/12"},
+      {"sizes the data does not have", with([](StoredEntry& e) { e.size += 1; }), "out", 2,
+       "^out/res/strings.zip:en.txt: expected 13 bytes of data before the central directory"},
+      {"entries, an empty end record, then the archive",
+       Zip({en}, Zip({Stored("en.txt", "hello=Evil!\n")}).substr(0, 48) + EndRecord(0, 0, 0)),
+       "pkg out", -1, "^out/res/strings.zip:en.txt: expected its local header at byte 0, found "},
+      {"an entry the directory does not list",
+       genuine.substr(0, 48) + Zip({Stored("zz.txt", "x")}).substr(0, 37) + genuine.substr(48, 52) +
+           EndRecord(1, 52, 85),
+       "out", -1, "^out/res/strings.zip: expected the central directory right after the last "},
+      {"a step out", andAlso("../escape.txt"), "out", -1,
+       R"(^out/res/strings.zip:../escape.txt: expected a name that stays inside its directory)"},
+      {"a name from the root", andAlso("/etc/abs.txt"), "out", -1,
+       ":/etc/abs.txt: expected a name"},
+      {"a drive", andAlso("C:\\win.txt"), "out", -1, "found a name with a drive"},
+      {"drives A to Z",
+       Zip({en, Stored("a:1", ""), Stored("z:2", ""), Stored("A:3", ""), Stored("Z:4", ""),
+            Stored("@:5", ""), Stored("[:6", "")}),
+       "out", -1,
+       R"(:a:1: .*drive\n.*:z:2: .*drive\n.*:A:3: .*drive\n.*:Z:4: .*drive\nuipcheck: )"},
+      {"a control character", andAlso("\xc3\x84\x1b]0;x\x07.txt"), "out", -1,
+       R"(^out/res/strings.zip:\xc3\x84\\x1b\]0;x\\x07.txt: expected .*, found a name holding a)"},
+      {"a C1 control character", andAlso("b\xc2\x9b.txt"), "out", -1,
+       R"(strings.zip:b\\u009b.txt: expected .*, found a name holding a control character)"},
+      {"a control character, as JSON", andAlso("a\x7f\xc2\x9b.txt"), "--json out", -1,
+       R"("path":"out/res/strings.zip:a\\u007f\\u009b.txt")"},
+      {"twice the same name", andAlso("en.txt"), "out", -1,
+       "^out/res/strings.zip:en.txt: expected one entry of this name, found another one"},
+  };
+  TempDir temp;
+  Packed("")(temp.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(temp / "out/res/strings.zip", c.archive);
+    if (c.sevenZipTest >= 0) {
+      EXPECT_EQ(
+          RunProcess({"/usr/bin/7zz", "t", (temp / "out/res/strings.zip").string()}).exitStatus,
+          c.sevenZipTest);
+    }
+    const ProcessResult result = Tool("uipcheck", c.arguments, temp.path());
+    const std::string output = result.out + result.err;
+    EXPECT_EQ(result.exitStatus, c.line[1] == 'u' ? 0 : 1) << output;
+    EXPECT_TRUE(std::regex_search(output, std::regex(c.line, std::regex::multiline))) << output;
+  }
+}
+
+// The peak RSS of `uipcheck --json pkg out` in KiB, as bench/measure_run takes it: from the wait
+// for a process it started itself, whose size before the start is measure_run's own, not the
+// test's.
+long PeakKib(const fs::path& cwd) {
+  const fs::path measure = BinDir().parent_path() / "bench/measure_run";
+  const ProcessResult result =
+      RunProcess({measure.string(), (cwd / "check.log").string(), (BinDir() / "uipcheck").string(),
+                  "--json", "pkg", "out"},
+                 cwd);
+  std::smatch peak;
+  if (!std::regex_search(result.out, peak, std::regex("peak_rss_kib ([0-9]+)"))) return -1;
+  return std::stol(peak[1]);
+}
+
+TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
+  TempDir temp;
+  Packed("")(temp.path());
+  std::vector<StoredEntry> stray;
+  for (int i = 0; i < 60000; ++i) stray.push_back(Stored("s/" + std::to_string(100000 + i), ""));
+  WriteFile(temp / "out/res/strings.zip", Zip(stray));
+  // Each of the 60,000 lines held until its archive is done would take some 25 MiB.
+  const long peak = PeakKib(temp.path());
+  EXPECT_GT(peak, 0);
+  EXPECT_LT(peak, 16 * 1024);
+  // A reader that has gone away takes the lines, not the verdict.
+  const ProcessResult piped =
+      RunProcess({"/bin/sh", "-c", R"({ sleep 0.3; "$0" pkg out; echo "status $?" >&2; } | true)",
+                  (BinDir() / "uipcheck").string()},
+                 temp.path());
+  EXPECT_EQ(piped.err, "status 1\n");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// ZIP archives read entry by entry with libarchive, from any source of bytes: a file as it
-// lies, or the archive inside a container, unscrambled as it is read. Entry data is handed
-// out block by block, so memory stays small whatever the archive's size.
+// ZIP archives read entry by entry with libarchive's streaming reader, from any source of
+// bytes: a file as it lies, or the archive inside a container, unscrambled as it is read. It
+// reads the local entries front to back, as 7-Zip does when it extracts; ZipDirectory proves
+// that they are the ones the central directory lists. Entry data is handed out block by block,
+// so memory stays small whatever the archive's size.
 #pragma once
 
 #include <archive.h>
@@ -12,43 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "uipcheck/tree_files.h"
+#include "uipcheck/byte_source.h"
 
 namespace uipcheck {
-
-// Random access to an archive's bytes. Reads start at multiples of ChunkSize() and ask for at
-// most ChunkSize() bytes, which lets a container source unscramble whole key cycles.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  virtual std::uint64_t Size() const = 0;
-  virtual std::size_t ChunkSize() const = 0;
-  // Fills buffer with the length bytes at offset, fewer only where the source ends.
-  virtual bool ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length,
-                      std::size_t* got, std::string* error) = 0;
-};
-
-// An archive file as it lies on disk.
-class FileSource : public ByteSource {
- public:
-  explicit FileSource(InputFile& file) : file_(file) {}
-  std::uint64_t Size() const override { return file_.Size(); }
-  std::size_t ChunkSize() const override { return 512 * 1024; }
-  bool ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t length, std::size_t* got,
-              std::string* error) override {
-    return file_.ReadAt(offset, buffer, length, got, error);
-  }
-
- private:
-  InputFile& file_;
-};
 
 struct ArchiveEntry {
   std::string name;  // UTF-8, '/' between levels, without a directory's trailing '/'
   bool isDirectory = false;
-  bool isFile = false;    // neither: a link or a special entry
-  bool isStored = false;  // kept without compression
-  std::string method;     // as the library names the entry's format and method
+  bool isFile = false;         // neither: a link or a special entry
+  std::string method;          // as the library names the entry's format and method
+  std::uint64_t headerAt = 0;  // where the library found its local header
+  std::string warning;         // what the library warned of while reading the header
 };
 
 class ArchiveReader {
@@ -71,7 +47,7 @@ class ArchiveReader {
   Step Next(ArchiveEntry* entry);
 
   // Streams the current entry's data to sink, block by block, in order. False with *error set
-  // when the data is damaged (a bad CRC, a truncated archive).
+  // when the data is damaged (a bad CRC, a truncated archive) or the library warns of it.
   bool ReadData(const std::function<void(const std::uint8_t*, std::size_t)>& sink,
                 std::string* error);
 
@@ -83,7 +59,6 @@ class ArchiveReader {
   };
 
   static la_ssize_t ReadCallback(archive* handle, void* self, const void** buffer);
-  static la_int64_t SeekCallback(archive* handle, void* self, la_int64_t offset, int whence);
   static la_int64_t SkipCallback(archive* handle, void* self, la_int64_t request);
 
   ByteSource& source_;

@@ -50,9 +50,98 @@ bool ContainerSource::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::si
   const std::uint64_t size = Size();
   length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size - std::min(offset, size)));
   if (!file_.ReadAt(header_.dataOffset + offset, buffer, length, got, error)) return false;
-  uippack::ScrambleBlocks(buffer, *got, header_.blockSize);
+  // Block by block, each with the core's key for its number.
+  const std::uint32_t factor = uippack::BlockFactorOf(header_.blockSize);
+  for (std::size_t done = 0; done < *got;) {
+    const std::uint64_t at = offset + done;
+    const auto span = static_cast<std::size_t>(
+        std::min<std::uint64_t>(*got - done, header_.blockSize - at % header_.blockSize));
+    const std::uint8_t key =
+        uippack::BlockKeyByte(static_cast<std::uint32_t>(at / header_.blockSize), factor);
+    for (std::size_t i = 0; i < span; ++i) buffer[done + i] ^= key;
+    done += span;
+  }
   return true;
 }
+
+namespace {
+
+// The fields a wrap always writes; the reading side would take any of them as they come. True
+// when the blocks are sound enough to unscramble the payload.
+bool CheckHeaderFields(const uippack::ContainerHeader& header, const std::string& display,
+                       Findings& report) {
+  const std::uint32_t factor = uippack::BlockFactorOf(header.blockSize);
+  const bool blocksSound = header.blockSize % 256 == 0 && factor >= 1 && factor <= 15;
+  if (header.dataOffset != kContainerHeaderSize) {
+    report.Difference(display, "the archive at offset 104",
+                      "offset " + std::to_string(header.dataOffset) + " in the header");
+  }
+  if (!blocksSound) {
+    report.Difference(display, "a block size of 256 to 3840 in steps of 256",
+                      "block size " + std::to_string(header.blockSize) + " in the header");
+    return false;
+  }
+  const std::uint32_t blocks =
+      header.payloadSize / header.blockSize + (header.payloadSize % header.blockSize != 0);
+  if (header.blockCount != blocks) {
+    report.Difference(display, std::to_string(blocks) + " blocks for " + Bytes(header.payloadSize),
+                      std::to_string(header.blockCount) + " in the header");
+  }
+  return true;
+}
+
+// One pass over the stored bytes: their checksum, and where an archive lies beside the
+// container (compare), the unscrambled bytes against it.
+struct StoredPass {
+  bool read = false;  // false: a read failed, and was reported
+  std::uint32_t crc = 0;
+  bool differs = false;
+  std::uint64_t firstDifference = 0;
+};
+
+StoredPass PassOverStored(InputFile& container, const uippack::ContainerHeader& header,
+                          const std::string& display, InputFile* archive,
+                          const std::string& archiveDisplay, bool blocksSound, Findings& report) {
+  const std::uint64_t stored = StoredLength(container.Size(), header);
+  const std::uint64_t payload = std::min<std::uint64_t>(header.payloadSize, stored);
+  const bool compare = archive != nullptr && blocksSound;
+  const std::size_t chunk = blocksSound ? 256 * std::size_t{header.blockSize} : 1 << 20;
+  std::vector<std::uint8_t> bytes(chunk);
+  std::vector<std::uint8_t> theirs(compare ? chunk : 0);
+  StoredPass pass;
+  pass.firstDifference = compare ? std::min(payload, archive->Size()) : 0;
+  pass.differs = compare && payload != archive->Size();
+  std::size_t got = 0;
+  std::string error;
+  for (std::uint64_t at = 0; at < stored; at += chunk) {
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, stored - at));
+    if (!container.ReadAt(header.dataOffset + at, bytes.data(), length, &got, &error) ||
+        got != length) {
+      report.Unreadable(display, error.empty() ? "the file shrank while it was read" : error);
+      return pass;
+    }
+    pass.crc = uippack::ContinueChecksum(pass.crc, bytes.data(), length);
+    report.Advance(length);
+    const auto decoded =
+        static_cast<std::size_t>(at < payload ? std::min<std::uint64_t>(length, payload - at) : 0);
+    if (!compare || at >= pass.firstDifference || decoded == 0) continue;
+    uippack::ScrambleBlocks(bytes.data(), decoded, header.blockSize);
+    if (!archive->ReadAt(at, theirs.data(), decoded, &got, &error)) {
+      report.Unreadable(archiveDisplay, error);
+      return pass;
+    }
+    const std::size_t common = std::min(decoded, got);
+    const auto mismatch = std::mismatch(bytes.begin(), bytes.begin() + common, theirs.begin());
+    if (mismatch.first != bytes.begin() + common || got < decoded) {
+      pass.firstDifference = at + static_cast<std::uint64_t>(mismatch.first - bytes.begin());
+      pass.differs = true;
+    }
+  }
+  pass.read = true;
+  return pass;
+}
+
+}  // namespace
 
 ContainerCheck CheckContainer(InputFile& container, const std::string& display, InputFile* archive,
                               const std::string& archiveDisplay, Findings& report) {
@@ -77,79 +166,28 @@ ContainerCheck CheckContainer(InputFile& container, const std::string& display, 
     report.Difference(display, "a container (the magic QMARCHIVE)", "other bytes");
     return result;
   }
-
-  // The fields a wrap always writes; the reading side would take any of them as they come.
-  const std::uint32_t factor = uippack::BlockFactorOf(header.blockSize);
-  const bool blocksSound = header.blockSize % 256 == 0 && factor >= 1 && factor <= 15;
-  const bool offsetSound = header.dataOffset == kContainerHeaderSize;
-  if (!offsetSound) {
-    report.Difference(display, "the archive at offset 104",
-                      "offset " + std::to_string(header.dataOffset) + " in the header");
-  }
-  if (!blocksSound) {
-    report.Difference(display, "a block size of 256 to 3840 in steps of 256",
-                      "block size " + std::to_string(header.blockSize) + " in the header");
-  } else {
-    const std::uint32_t blocks =
-        header.payloadSize / header.blockSize + (header.payloadSize % header.blockSize != 0);
-    if (header.blockCount != blocks) {
-      report.Difference(display,
-                        std::to_string(blocks) + " blocks for " + Bytes(header.payloadSize),
-                        std::to_string(header.blockCount) + " in the header");
-    }
-  }
-
-  // One pass over the stored bytes: the checksum, and where an archive lies beside the
-  // container, the unscrambled bytes against it.
-  const std::uint64_t stored = StoredLength(fileSize, header);
-  const std::uint64_t payload = std::min<std::uint64_t>(header.payloadSize, stored);
-  const bool compare = archive != nullptr && blocksSound;
-  const std::size_t chunk = blocksSound ? 256 * std::size_t{header.blockSize} : 1 << 20;
-  std::vector<std::uint8_t> bytes(chunk);
-  std::vector<std::uint8_t> theirs(compare ? chunk : 0);
-  std::uint64_t firstDifference = compare ? std::min(payload, archive->Size()) : 0;
-  bool differs = compare && payload != archive->Size();
-  std::uint32_t crc = 0;
-  for (std::uint64_t at = 0; at < stored; at += chunk) {
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, stored - at));
-    if (!container.ReadAt(header.dataOffset + at, bytes.data(), length, &got, &error) ||
-        got != length) {
-      report.Unreadable(display, error.empty() ? "the file shrank while it was read" : error);
-      return result;
-    }
-    crc = uippack::ContinueChecksum(crc, bytes.data(), length);
-    report.Advance(length);
-    const auto decoded =
-        static_cast<std::size_t>(at < payload ? std::min<std::uint64_t>(length, payload - at) : 0);
-    if (!compare || at >= firstDifference || decoded == 0) continue;
-    uippack::ScrambleBlocks(bytes.data(), decoded, header.blockSize);
-    if (!archive->ReadAt(at, theirs.data(), decoded, &got, &error)) {
-      report.Unreadable(archiveDisplay, error);
-      return result;
-    }
-    const std::size_t common = std::min(decoded, got);
-    const auto mismatch = std::mismatch(bytes.begin(), bytes.begin() + common, theirs.begin());
-    if (mismatch.first != bytes.begin() + common || got < decoded) {
-      firstDifference = at + static_cast<std::uint64_t>(mismatch.first - bytes.begin());
-      differs = true;
-    }
-  }
+  const bool blocksSound = CheckHeaderFields(header, display, report);
+  const StoredPass pass =
+      PassOverStored(container, header, display, archive, archiveDisplay, blocksSound, report);
+  if (!pass.read) return result;
 
   const std::uint64_t declaredSize = std::uint64_t{header.dataOffset} + header.payloadSize;
-  const bool checksumSound = crc == header.checksum;
+  const bool checksumSound = pass.crc == header.checksum;
   if (!checksumSound) {
     report.Difference(display, "the checksum " + Hex32(header.checksum) + " its header declares",
-                      Hex32(crc) + " over its " + Bytes(stored) + " of stored data" +
-                          LengthNote(fileSize, declaredSize));
+                      Hex32(pass.crc) + " over its " + Bytes(StoredLength(fileSize, header)) +
+                          " of stored data" + LengthNote(fileSize, declaredSize));
   } else if (fileSize != declaredSize) {
     report.Difference(display, Bytes(declaredSize) + " as its header says", Bytes(fileSize));
   }
-  result.usable = checksumSound && blocksSound && offsetSound && fileSize == declaredSize;
-  if (result.usable && differs) {
+  result.usable = checksumSound && blocksSound && header.dataOffset == kContainerHeaderSize &&
+                  fileSize == declaredSize;
+  if (result.usable && pass.differs) {
     report.Difference(
         display, "the wrap of " + archiveDisplay + " (" + Bytes(archive->Size()) + ")",
-        "the wrap of other bytes (" + Bytes(payload) + ", the first difference at byte " +
-            std::to_string(firstDifference) + ")");
+        "the wrap of other bytes (" +
+            Bytes(std::min<std::uint64_t>(header.payloadSize, StoredLength(fileSize, header))) +
+            ", the first difference at byte " + std::to_string(pass.firstDifference) + ")");
   }
   return result;
 }

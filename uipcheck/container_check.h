@@ -8,15 +8,14 @@
 #include <string>
 
 #include "container/container_format.h"
-#include "uipcheck/archive_reader.h"
+#include "uipcheck/byte_source.h"
 #include "uipcheck/report.h"
 #include "uipcheck/tree_files.h"
 
 namespace uipcheck {
 
-// The archive inside a container whose header is sound. Block keys repeat every 256 blocks,
-// so a chunk of 256 blocks that starts at a multiple of its own size is unscrambled by the
-// core's ScrambleBlocks exactly as if it were the start of the payload.
+// The archive inside a container whose header is sound, unscrambled as it is read, from any
+// offset. Reads of a whole cycle of block keys (256 blocks) keep the calls few.
 class ContainerSource : public ByteSource {
  public:
   ContainerSource(InputFile& file, const uippack::ContainerHeader& header)

@@ -1,8 +1,13 @@
 #include "uipcheck/content_check.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <unordered_set>
 #include <utility>
+
+#include "container/container_format.h"
 
 #include "platform/path.h"
 #include "uipcheck/container_check.h"
@@ -18,7 +23,11 @@ std::string Bytes(std::uint64_t count) {
   return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
-std::string Kind(EntryKind kind) { return std::string(DescribeKind(kind)); }
+std::string Hex32(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
 
 std::string EntryKindText(const ArchiveEntry& entry) {
   return entry.isDirectory ? "directory" : entry.isFile ? "file" : "link or special entry";
@@ -98,23 +107,18 @@ ContentCheck::ContentCheck() : readBuffer_(kBufferSize) {}
 // resource archive a layout directory the walk reached had been packed before, so it shows
 // as its outputs, whose content is not compared.
 void ContentCheck::CollectExpected(const Place& directory, const std::string& prefix, bool reached,
-                                   bool layoutsBecomeArchives, ExpectedEntries* expected) {
+                                   bool layoutsBecomeArchives, SourceWalk& walk,
+                                   ExpectedEntries* expected) {
   std::vector<TreeEntry> entries;
   std::string error;
-  if (!ListDirectory(directory.path, &entries, &error)) {
+  walk.Enter(directory.path);
+  if (!walk.List(directory.path, &entries, &error)) {
     out_->Unreadable(directory.display, error);
-    return;
+    entries.clear();
   }
   for (const TreeEntry& entry : entries) {
     const Place from = directory.Child(entry);
     const std::string name = prefix.empty() ? entry.name : prefix + "/" + entry.name;
-    if (IsLinkOrSpecial(entry.kind)) {
-      out_->Difference(from.display, "a file or a directory", Kind(entry.kind) + ", not followed");
-      ExpectedEntry skipped{false, true, from};
-      skipped.implied = true;  // reported once, here
-      (*expected)[name] = skipped;
-      continue;
-    }
     if (entry.kind != EntryKind::kDirectory) {
       expected->try_emplace(name, ExpectedEntry{false, false, from});
       continue;
@@ -130,21 +134,22 @@ void ContentCheck::CollectExpected(const Place& directory, const std::string& pr
       continue;
     }
     (*expected)[name] = {true, false, from};
-    CollectExpected(from, name, childReached, layoutsBecomeArchives, expected);
+    CollectExpected(from, name, childReached, layoutsBecomeArchives, walk, expected);
   }
+  walk.Leave();
 }
 
 // layout.uip and layout.zip beside each other: the container is checked first (and against
 // the archive beside it), then the entries of the archive, read from the zip when there is
 // one (then proven the same bytes) or else from inside the container.
 void ContentCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
-                                      const Place* layoutSource) {
+                                      const Place* layoutSource, SourceWalk walk) {
   const Place container = directory.Child(kContainerName);
   const Place archive = directory.Child(kLayoutArchiveName);
   ExpectedEntries expectedEntries;
   ExpectedEntries* expected = nullptr;
   if (layoutSource != nullptr) {
-    CollectExpected(*layoutSource, {}, true, false, &expectedEntries);
+    CollectExpected(*layoutSource, {}, true, false, walk, &expectedEntries);
     expected = &expectedEntries;
   }
   std::string error;
@@ -173,9 +178,10 @@ void ContentCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer,
   }
 }
 
-void ContentCheck::CheckResourceArchive(const Place& archive, const Place* source) {
+void ContentCheck::CheckResourceArchive(const Place& archive, const Place* source,
+                                        SourceWalk walk) {
   ExpectedEntries expectedEntries;
-  if (source != nullptr) CollectExpected(*source, {}, true, true, &expectedEntries);
+  if (source != nullptr) CollectExpected(*source, {}, true, true, walk, &expectedEntries);
   InputFile file;
   std::string error;
   if (!file.Open(WidePath(archive.path), &error)) {
@@ -186,25 +192,41 @@ void ContentCheck::CheckResourceArchive(const Place& archive, const Place* sourc
   CheckArchive(bytes, archive.display, source != nullptr ? &expectedEntries : nullptr, true);
 }
 
+// The archive is read twice over, in step: our reading of its structure, entry by entry from
+// the central directory, and libarchive's streaming read of the local entries, which decodes
+// the data. The two must meet at every entry, so the archive checked is the one any reader
+// extracts.
 void ContentCheck::CheckArchive(ByteSource& bytes, const std::string& display,
                                 ExpectedEntries* expected, bool mustBeStored) {
+  ZipDirectory directory(bytes);
+  ZipFault fault;
+  if (!directory.Open(&fault)) return ReportFault(display, fault);
   ArchiveReader reader(bytes, archiveChunk_);
   std::string error;
+  ZipEntryInfo listed;
   if (!reader.Open(&error)) {
+    // Our reading says where, where it finds the fault.
+    if (directory.Next(&listed, &fault) == ZipDirectory::Step::kFault) {
+      return ReportFault(display, fault);
+    }
     out_->Difference(display, "a ZIP archive", "bytes the ZIP reader rejects (" + error + ")");
     return;
   }
   out_->CountArchive();
+  std::unordered_set<std::uint64_t> names;  // hashes: the unique rule without the source
   ArchiveEntry entry;
   for (;;) {
     const ArchiveReader::Step step = reader.Next(&entry);
-    if (step == ArchiveReader::Step::kEnd) break;
+    const ZipDirectory::Step listing = directory.Next(&listed, &fault);
+    // What could not be read is not reported as missing as well.
+    if (listing == ZipDirectory::Step::kFault) return ReportFault(display, fault);
     if (step == ArchiveReader::Step::kFatal) {
-      // What could not be read is not reported as missing as well.
       out_->Difference(display, "a readable ZIP archive", "damage (" + reader.error() + ")");
       return;
     }
-    const std::string entryDisplay = display + ":" + entry.name;
+    if (!EntriesMeet(step, listing, entry, listed, display)) return;
+    if (step == ArchiveReader::Step::kEnd) break;
+    const std::string entryDisplay = display + ":" + listed.name;
     if (step == ArchiveReader::Step::kBadEntry) {
       out_->Difference(entryDisplay, "a readable entry", reader.error());
       if (expected != nullptr && expected->count(entry.name) != 0) {
@@ -212,8 +234,62 @@ void ContentCheck::CheckArchive(ByteSource& bytes, const std::string& display,
       }
       continue;
     }
-    CheckArchiveEntry(reader, entry, entryDisplay, expected, mustBeStored);
+    if (!entry.warning.empty()) {
+      out_->Difference(entryDisplay, "an entry read without warnings", entry.warning);
+    }
+    const bool safe = CheckEntryName(listed.name, entryDisplay, expected == nullptr, &names);
+    CheckArchiveEntry(reader, entry, listed, entryDisplay, safe ? expected : nullptr, mustBeStored);
   }
+  ReportMissing(display, expected);
+}
+
+// A name must stay inside the directory it is extracted into, and (unique) may come once;
+// with the source, the source's own names see to that. False when it is not safe.
+bool ContentCheck::CheckEntryName(const std::string& name, const std::string& display, bool unique,
+                                  std::unordered_set<std::uint64_t>* seen) {
+  const std::string unsafe = UnsafeEntryName(name);
+  if (!unsafe.empty()) {
+    out_->Difference(display, "a name that stays inside its directory", unsafe);
+    return false;
+  }
+  // A hash for each name keeps memory small; two names of one hash would be a false alarm.
+  if (unique && !seen->insert(std::hash<std::string>()(name)).second) {
+    out_->Difference(display, "one entry of this name", "another one");
+  }
+  return true;
+}
+
+void ContentCheck::ReportFault(const std::string& display, const ZipFault& fault) {
+  out_->Difference(fault.entry.empty() ? display : display + ":" + fault.entry, fault.expected,
+                   fault.found);
+}
+
+// Both readers at the same entry, or both at the end.
+bool ContentCheck::EntriesMeet(ArchiveReader::Step step, ZipDirectory::Step listing,
+                               const ArchiveEntry& entry, const ZipEntryInfo& listed,
+                               const std::string& display) {
+  const bool readerEnded = step == ArchiveReader::Step::kEnd;
+  const bool listingEnded = listing == ZipDirectory::Step::kEnd;
+  if (readerEnded && listingEnded) return true;
+  if (readerEnded) {
+    out_->Difference(display + ":" + listed.name,
+                     "an entry a reader finds from the archive's start", "none there");
+  } else if (listingEnded) {
+    out_->Difference(display + ":" + entry.name, "nothing past the entries listed",
+                     "an entry a reader finds from the archive's start");
+  } else if (entry.headerAt != listed.localOffset ||
+             (entry.name != listed.name && UnsafeEntryName(listed.name).empty())) {
+    out_->Difference(display + ":" + listed.name,
+                     "the entry listed at byte " + std::to_string(listed.localOffset),
+                     "a reader from the archive's start finding " + entry.name + " at byte " +
+                         std::to_string(entry.headerAt));
+  } else {
+    return true;
+  }
+  return false;
+}
+
+void ContentCheck::ReportMissing(const std::string& display, const ExpectedEntries* expected) {
   if (expected == nullptr) return;
   for (const auto& [name, want] : *expected) {
     if (want.seen || want.implied) continue;
@@ -227,103 +303,124 @@ void ContentCheck::CheckArchive(ByteSource& bytes, const std::string& display,
   }
 }
 
-void ContentCheck::CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& entry,
-                                     const std::string& display, ExpectedEntries* expected,
-                                     bool mustBeStored) {
-  std::string error;
-  const auto drain = [&] {
-    if (!reader.ReadData([&](const std::uint8_t*, std::size_t size) { out_->Advance(size); },
-                         &error)) {
-      out_->Difference(display, "intact data", error);
-    }
-  };
-  ExpectedEntry* want = nullptr;
-  if (expected != nullptr) {
-    const auto it = expected->find(entry.name);
-    if (it == expected->end()) {
-      out_->Difference(display, "nothing", EntryKindText(entry) + " (not in the source)");
-      return;
-    }
-    want = &it->second;
-    if (want->seen) {
-      out_->Difference(display, "one entry of this name", "another one");
-      return;
-    }
-    want->seen = true;
-    // Its parent directories need no entries of their own.
-    for (std::size_t slash = entry.name.find('/'); slash != std::string::npos;
-         slash = entry.name.find('/', slash + 1)) {
-      const auto parent = expected->find(entry.name.substr(0, slash));
-      if (parent != expected->end() && parent->second.isDirectory) parent->second.implied = true;
-    }
-    if (want->opaque) {
-      drain();
-      return;
-    }
-    if (want->isDirectory != entry.isDirectory || (!entry.isDirectory && !entry.isFile)) {
-      out_->Difference(display, want->isDirectory ? "a directory" : "a file", EntryKindText(entry));
-      return;
-    }
-  } else if (!entry.isDirectory && !entry.isFile) {
+// The entry as the source wants it: nullptr when it is not wanted at all, having been
+// reported; otherwise *want is the entry expected, or nullptr without a source.
+bool ContentCheck::MatchExpected(const ArchiveEntry& entry, const std::string& display,
+                                 ExpectedEntries* expected, ExpectedEntry** want) {
+  *want = nullptr;
+  if (expected == nullptr) {
+    if (entry.isDirectory || entry.isFile) return true;
     out_->Difference(display, "a file or a directory", EntryKindText(entry));
-    return;
+    return false;
   }
-  if (entry.isDirectory) return;
+  const auto it = expected->find(entry.name);
+  if (it == expected->end()) {
+    out_->Difference(display, "nothing", EntryKindText(entry) + " (not in the source)");
+    return false;
+  }
+  if (it->second.seen) {
+    out_->Difference(display, "one entry of this name", "another one");
+    return false;
+  }
+  it->second.seen = true;
+  // Its parent directories need no entries of their own.
+  for (std::size_t slash = entry.name.find('/'); slash != std::string::npos;
+       slash = entry.name.find('/', slash + 1)) {
+    const auto parent = expected->find(entry.name.substr(0, slash));
+    if (parent != expected->end() && parent->second.isDirectory) parent->second.implied = true;
+  }
+  *want = &it->second;
+  if (it->second.opaque) return true;
+  if (it->second.isDirectory != entry.isDirectory || (!entry.isDirectory && !entry.isFile)) {
+    out_->Difference(display, it->second.isDirectory ? "a directory" : "a file",
+                     EntryKindText(entry));
+    return false;
+  }
+  return true;
+}
 
-  out_->CountFile();
-  if (mustBeStored && !entry.isStored) {
-    out_->Difference(display, "stored without compression", entry.method);
-  }
-  if (IsReachedScriptEntry(entry.name)) {
-    std::string head;
-    std::uint64_t size = 0;
-    const bool intact = reader.ReadData(
-        [&](const std::uint8_t* data, std::size_t length) {
-          const std::size_t take =
-              std::min(length, kLua54Head.size() - std::min(head.size(), kLua54Head.size()));
-          head.append(reinterpret_cast<const char*>(data), take);
-          size += length;
-          out_->Advance(length);
-        },
-        &error);
-    if (!intact) {
-      out_->Difference(display, "intact data", error);
-      return;
-    }
-    const std::string problem = DescribeNonBytecode(head, size);
-    if (!problem.empty()) out_->Difference(display, "Lua 5.4 bytecode", problem);
-    return;
-  }
-  if (want == nullptr) {
-    drain();
-    return;
-  }
-  if (!comparer_.Start(want->source.path, &error)) {
+// Every entry's data is read whole and held against the CRC-32 and size the central directory
+// lists; what else it must be depends on what the source wants there.
+void ContentCheck::CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& entry,
+                                     const ZipEntryInfo& listed, const std::string& display,
+                                     ExpectedEntries* expected, bool mustBeStored) {
+  ExpectedEntry* want = nullptr;
+  const bool wanted = MatchExpected(entry, display, expected, &want);
+  const bool compared = wanted && entry.isFile && (want == nullptr || !want->opaque);
+  const bool script = compared && IsReachedScriptEntry(entry.name);
+  const bool compareSource = compared && !script && want != nullptr;
+  std::string error;
+  if (compareSource && !comparer_.Start(want->source.path, &error)) {
     out_->Unreadable(want->source.display, error);
-    drain();
-    return;
+    return DrainEntry(reader, listed, display);
   }
+  if (compared) {
+    out_->CountFile();
+    if (mustBeStored && listed.method != 0) {
+      out_->Difference(display, "stored without compression", entry.method);
+    }
+  }
+  std::string head;
   std::uint64_t size = 0;
+  std::uint32_t crc = 0;
   const bool intact = reader.ReadData(
       [&](const std::uint8_t* data, std::size_t length) {
-        comparer_.Feed(data, length);
+        crc = uippack::ContinueChecksum(crc, data, length);
+        size += length;
+        out_->Advance(length);
+        if (compareSource) comparer_.Feed(data, length);
+        if (script && head.size() < kLua54Head.size()) {
+          head.append(reinterpret_cast<const char*>(data),
+                      std::min(length, kLua54Head.size() - head.size()));
+        }
+      },
+      &error);
+  std::uint64_t firstDifference = 0;
+  std::string sourceError;
+  const bool same = !compareSource || comparer_.Finish(&firstDifference, &sourceError);
+  if (!ReportData(intact, error, listed, crc, size, display)) return;
+  if (script) {
+    const std::string problem = DescribeNonBytecode(head, size);
+    if (!problem.empty()) out_->Difference(display, "Lua 5.4 bytecode", problem);
+  } else if (!sourceError.empty()) {
+    out_->Unreadable(want->source.display, sourceError);
+  } else if (!same) {
+    out_->Difference(
+        display, "the bytes of " + want->source.display + " (" + Bytes(comparer_.FileSize()) + ")",
+        Bytes(size) + ", differing from byte " + std::to_string(firstDifference));
+  }
+}
+
+void ContentCheck::DrainEntry(ArchiveReader& reader, const ZipEntryInfo& listed,
+                              const std::string& display) {
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+  std::string error;
+  const bool intact = reader.ReadData(
+      [&](const std::uint8_t* data, std::size_t length) {
+        crc = uippack::ContinueChecksum(crc, data, length);
         size += length;
         out_->Advance(length);
       },
       &error);
-  const std::uint64_t sourceSize = comparer_.FileSize();
-  std::uint64_t firstDifference = 0;
-  std::string sourceError;
-  const bool same = comparer_.Finish(&firstDifference, &sourceError);
+  ReportData(intact, error, listed, crc, size, display);
+}
+
+// False when the data is not what the central directory says it is.
+bool ContentCheck::ReportData(bool intact, const std::string& error, const ZipEntryInfo& listed,
+                              std::uint32_t crc, std::uint64_t size, const std::string& display) {
   if (!intact) {
     out_->Difference(display, "intact data", error);
-  } else if (!sourceError.empty()) {
-    out_->Unreadable(want->source.display, sourceError);
-  } else if (!same) {
-    out_->Difference(display,
-                     "the bytes of " + want->source.display + " (" + Bytes(sourceSize) + ")",
-                     Bytes(size) + ", differing from byte " + std::to_string(firstDifference));
+  } else if (size != listed.size) {
+    out_->Difference(display, Bytes(listed.size) + " of data, as the central directory says",
+                     Bytes(size));
+  } else if (crc != listed.crc) {
+    out_->Difference(display, "data of the CRC-32 " + Hex32(listed.crc) + " the archive lists",
+                     "data of the CRC-32 " + Hex32(crc));
+  } else {
+    return true;
   }
+  return false;
 }
 
 void ContentCheck::CompareFile(const Place& source, const Place& destination) {

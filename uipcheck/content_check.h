@@ -7,11 +7,13 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "uipcheck/archive_reader.h"
 #include "uipcheck/report.h"
 #include "uipcheck/tree_files.h"
+#include "uipcheck/zip_directory.h"
 
 namespace uipcheck {
 
@@ -63,11 +65,12 @@ class ContentCheck {
   void CheckScriptFile(const Place& script);
   // The layout.uip and/or layout.zip in directory; with layoutSource, they hold exactly the
   // pack of that layout directory.
+  // walk: where the source's walk stands, in the directory above the source given.
   void CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
-                          const Place* layoutSource);
+                          const Place* layoutSource, SourceWalk walk);
   // A resource archive, stored without compression; with source, it holds exactly the pack of
   // that resource subdirectory.
-  void CheckResourceArchive(const Place& archive, const Place* source);
+  void CheckResourceArchive(const Place& archive, const Place* source, SourceWalk walk);
 
  private:
   struct ExpectedEntry {
@@ -80,11 +83,23 @@ class ContentCheck {
   using ExpectedEntries = std::map<std::string, ExpectedEntry>;
 
   void CollectExpected(const Place& directory, const std::string& prefix, bool reached,
-                       bool layoutsBecomeArchives, ExpectedEntries* expected);
+                       bool layoutsBecomeArchives, SourceWalk& walk, ExpectedEntries* expected);
   void CheckArchive(ByteSource& bytes, const std::string& display, ExpectedEntries* expected,
                     bool mustBeStored);
+  void ReportFault(const std::string& display, const ZipFault& fault);
+  bool CheckEntryName(const std::string& name, const std::string& display, bool unique,
+                      std::unordered_set<std::uint64_t>* seen);
+  bool EntriesMeet(ArchiveReader::Step step, ZipDirectory::Step listing, const ArchiveEntry& entry,
+                   const ZipEntryInfo& listed, const std::string& display);
+  void ReportMissing(const std::string& display, const ExpectedEntries* expected);
+  bool MatchExpected(const ArchiveEntry& entry, const std::string& display,
+                     ExpectedEntries* expected, ExpectedEntry** want);
   void CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& entry,
-                         const std::string& display, ExpectedEntries* expected, bool mustBeStored);
+                         const ZipEntryInfo& listed, const std::string& display,
+                         ExpectedEntries* expected, bool mustBeStored);
+  void DrainEntry(ArchiveReader& reader, const ZipEntryInfo& listed, const std::string& display);
+  bool ReportData(bool intact, const std::string& error, const ZipEntryInfo& listed,
+                  std::uint32_t crc, std::uint64_t size, const std::string& display);
 
   Findings* out_ = nullptr;
   StreamComparer comparer_;

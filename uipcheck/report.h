@@ -1,8 +1,9 @@
 // What a check found. The work is done in parts, some on worker threads; each part collects
-// its own findings, and the parts are printed in the order they were opened, each as soon as it
-// and all before it are complete. So the output is the same whatever the threads do: one line
-// per difference (or one JSON document at the end), then a summary. A progress line goes to a
-// terminal for long checks.
+// its own findings, and the parts are printed in the order they were opened: the oldest part
+// not yet complete prints its lines as they come, the later ones hold a few and then wait for
+// their turn. So the output is the same whatever the threads do, lines come out as they are
+// found, and memory does not grow with the differences: one line per difference (in the JSON,
+// one element per line), then a summary. A progress line goes to a terminal for long checks.
 #pragma once
 
 #include <atomic>
@@ -33,10 +34,12 @@ struct CheckCounters {
   std::atomic<std::uint64_t> bytes{0};
 };
 
+class Report;
+
 // The findings of one part of the check, filled by one thread at a time.
 class Findings {
  public:
-  explicit Findings(CheckCounters& counters) : counters_(counters) {}
+  Findings(Report& report, CheckCounters& counters) : report_(report), counters_(counters) {}
 
   // path: where the difference lies; expected and found: short phrases ("file", "nothing",
   // "Lua 5.4 bytecode", ...).
@@ -56,49 +59,64 @@ class Findings {
     std::string expected;
     std::string found;
   };
+  Report& report_;
   CheckCounters& counters_;
-  std::vector<Line> lines_;
-  std::size_t differences_ = 0;
-  std::size_t unreadable_ = 0;
-  bool complete_ = false;  // guarded by the report's mutex
+  // Guarded by the report's mutex:
+  std::vector<Line> held_;  // lines waiting for the part's turn
+  bool complete_ = false;
 };
 
 class Report {
  public:
-  Report(OutputFormat format, bool showProgress);
+  // source is absent when only the destination is checked.
+  Report(OutputFormat format, bool showProgress, std::optional<std::string> source,
+         std::string destination);
 
   // A new part, placed after every part opened before it. Any thread may fill it; Complete
   // hands it back.
   Findings& Open();
   void Complete(Findings& part);
+  // Waits while many complete parts wait for an earlier one, before more are opened.
+  void WaitForRoom();
 
   // On the main thread: redraws the progress line when it is due.
   void ShowProgress();
 
-  // Waits until every part is complete, prints the summary line or the JSON document and
-  // gives the exit status. source is absent when only the destination was checked.
-  int Finish(const std::optional<std::string>& source, const std::string& destination);
+  // Waits until every part is complete, prints the summary line or closes the JSON document
+  // and gives the exit status. mode and modeJson: the run's mode, as text and as JSON.
+  int Finish(const std::string& mode, const std::string& modeJson);
 
  private:
+  friend class Findings;
+  void Add(Findings& part, Findings::Line line, bool unreadable);
   void PrintCompleteParts();  // with mutex_ held
+  void PrintLine(const Findings::Line& line);
   void ShowProgressLocked();
   void ClearProgress();
 
   OutputFormat format_;
   bool showProgress_;
+  std::optional<std::string> source_;
+  std::string destination_;
   CheckCounters counters_;
   std::mutex mutex_;
-  std::condition_variable completed_;
+  std::condition_variable changed_;
   std::deque<std::unique_ptr<Findings>> parts_;  // not yet printed, in output order
-  std::vector<Findings::Line> jsonLines_;
   std::size_t differences_ = 0;
   std::size_t unreadable_ = 0;
+  std::size_t printed_ = 0;  // lines printed so far
   std::chrono::steady_clock::time_point start_;
   std::chrono::steady_clock::time_point lastProgress_;
   std::size_t progressWidth_ = 0;  // what is on the terminal's last line, 0 when nothing
 };
 
-// Text as a JSON string literal; bytes that are not UTF-8 become \u00XX.
+// Names come from trees and archives that anybody may have made, and must not act on the
+// terminal nor forge a line of the report: control characters are escaped, in both forms.
+
+// Text as a JSON string literal; control characters and bytes that are not UTF-8 become \u00XX.
 std::string JsonString(std::string_view text);
+// Text as printed: a control character becomes \xNN (\u00NN for U+0080..U+009F), and so does a
+// byte that is not UTF-8.
+std::string ShownText(std::string_view text);
 
 }  // namespace uipcheck

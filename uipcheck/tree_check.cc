@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/text.h"
 #include "uipcheck/package_rules.h"
 
 namespace uipcheck {
@@ -56,11 +57,65 @@ void CheckPool::Work() {
 
 // ---------------------------------------------------------------------------------------------
 
-TreeCheck::TreeCheck(Report& report, unsigned workers)
-    : report_(report), walk_(&report.Open()), pool_(workers) {}
+PackMode::PackMode(const std::string& option)
+    : outputs_(uippack::LayoutOutputsFor(uippack::platform::Utf8ToWide(option))), option_(option) {}
+
+void PackMode::Infer(bool container, bool archive, std::string site) {
+  outputs_ = container && archive ? uippack::LayoutOutputs::ArchiveAndContainer
+             : container          ? uippack::LayoutOutputs::ContainerOnly
+                                  : uippack::LayoutOutputs::ArchiveOnly;
+  option_ = outputs_ == uippack::LayoutOutputs::ContainerOnly ? "-uip" : "";
+  site_ = std::move(site);
+}
+
+std::string PackMode::Outputs() const {
+  switch (outputs_.value_or(uippack::LayoutOutputs::ArchiveAndContainer)) {
+    case uippack::LayoutOutputs::ArchiveAndContainer:
+      return "layout.uip and layout.zip";
+    case uippack::LayoutOutputs::ContainerOnly:
+      return "layout.uip alone";
+    case uippack::LayoutOutputs::ArchiveOnly:
+      break;
+  }
+  return "layout.zip alone";
+}
+
+std::string PackMode::Describe() const {
+  // An inferred archive-only mode is any option but the two that mean something else.
+  const bool anyOther = !site_.empty() && outputs_ == uippack::LayoutOutputs::ArchiveOnly;
+  return (anyOther ? std::string("a mode other than \"\" and \"-uip\"")
+                   : "mode \"" + option_ + "\"") +
+         " (" + Outputs() + ")";
+}
+
+std::string PackMode::Summary() const {
+  if (!outputs_) return "no layout outputs, no mode";
+  return Describe() + (site_.empty() ? ", as stated" : ", inferred from " + site_);
+}
+
+std::string PackMode::Json() const {
+  if (!outputs_) return "null";
+  return "{\"option\":" + (site_.empty() ? JsonString(option_) : std::string("null")) +
+         ",\"layoutOutputs\":" + JsonString(Outputs()) +
+         ",\"inferredFrom\":" + (site_.empty() ? std::string("null") : JsonString(site_)) + "}";
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TreeCheck::TreeCheck(Report& report, unsigned workers, PackMode mode)
+    : report_(report), walk_(&report.Open()), mode_(std::move(mode)), pool_(workers) {}
 
 void TreeCheck::ComparePack(const Place& source, const Place& destination) {
-  ComparePackedDirectory(source, destination, true, false);
+  // The source by its path with links resolved: what the walk is inside is known by such paths.
+  std::error_code code;
+  const fs::path resolved = fs::canonical(source.path, code);
+  const Place root{code ? source.path : resolved, source.display};
+  sourceWalk_ = SourceWalk::At(root.path);
+  // The copy does not enter a link to a directory it is making either.
+  const fs::path copy = fs::canonical(destination.path, code);
+  resolvedDestination_ = code ? destination.path : copy;
+  sourceWalk_.Enter(resolvedDestination_);
+  ComparePackedDirectory(root, destination, true, false);
   report_.Complete(*walk_);
 }
 
@@ -79,6 +134,7 @@ bool TreeCheck::List(const Place& directory, std::vector<TreeEntry>* entries) {
 
 void TreeCheck::Hand(CheckPool::Task task) {
   report_.Complete(*walk_);
+  report_.WaitForRoom();
   Findings& part = report_.Open();
   walk_ = &report_.Open();
   pool_.Submit([&part, &report = report_, task = std::move(task)](ContentCheck& check) {
@@ -101,22 +157,56 @@ void TreeCheck::CheckFiles(std::vector<FileWork> files) {
   });
 }
 
+// The outputs of one layout directory, held against the run's mode; the first ones found tell
+// the mode where none was stated. What the mode does not make is reported as such and not read.
 void TreeCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
                                    const Place* layoutSource) {
-  const std::string_view shown = hasContainer ? kContainerName : kLayoutArchiveName;
-  NoteLayoutMode(JoinDisplay(directory.display, shown), hasContainer, hasArchive);
+  const std::string from = layoutSource != nullptr ? " (from " + layoutSource->display + ")" : "";
+  if (!mode_.Known()) {
+    if (!hasContainer && !hasArchive) {
+      walk_->Difference(JoinDisplay(directory.display, kContainerName),
+                        "layout.uip or layout.zip" + from, "neither");
+      return;
+    }
+    mode_.Infer(hasContainer, hasArchive,
+                JoinDisplay(directory.display, hasContainer ? kContainerName : kLayoutArchiveName));
+  }
+  hasContainer =
+      KeepLayoutOutput(directory, kContainerName, hasContainer, mode_.MakesContainer(), from);
+  hasArchive =
+      KeepLayoutOutput(directory, kLayoutArchiveName, hasArchive, mode_.KeepsArchive(), from);
+  if (!hasContainer && !hasArchive) return;
   std::optional<Place> source;
   if (layoutSource != nullptr) source = *layoutSource;
-  Hand([directory, hasContainer, hasArchive, source](ContentCheck& check) {
-    check.CheckLayoutOutputs(directory, hasContainer, hasArchive, source ? &*source : nullptr);
+  Hand([directory, hasContainer, hasArchive, source, walk = sourceWalk_](ContentCheck& check) {
+    check.CheckLayoutOutputs(directory, hasContainer, hasArchive, source ? &*source : nullptr,
+                             walk);
   });
+}
+
+// Whether the output name is there to be checked: present and made by the mode.
+bool TreeCheck::KeepLayoutOutput(const Place& directory, std::string_view name, bool present,
+                                 bool made, const std::string& from) {
+  const std::string where = JoinDisplay(directory.display, name);
+  if (present && !made) {
+    walk_->Difference(where,
+                      std::string(name == kContainerName ? "nothing (a container this mode"
+                                                         : "nothing (a layout archive this mode") +
+                          " does not make: " + mode_.Describe() + ")",
+                      "file");
+    return false;
+  }
+  if (!present && made) {
+    walk_->Difference(where, std::string(name) + from + " in " + mode_.Describe(), "nothing");
+  }
+  return present;
 }
 
 void TreeCheck::CheckResourceArchive(const Place& archive, const Place* source) {
   std::optional<Place> from;
   if (source != nullptr) from = *source;
-  Hand([archive, from](ContentCheck& check) {
-    check.CheckResourceArchive(archive, from ? &*from : nullptr);
+  Hand([archive, from, walk = sourceWalk_](ContentCheck& check) {
+    check.CheckResourceArchive(archive, from ? &*from : nullptr, walk);
   });
 }
 
@@ -125,103 +215,106 @@ void TreeCheck::CheckResourceArchive(const Place& archive, const Place* source) 
 // layout and resource directories archived; inResources: this is such a `res` directory.
 void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destination, bool reached,
                                        bool inResources) {
-  enum class Want { kCopy, kScript, kDirectory, kGone, kLayoutOutput, kResourceArchive, kSkip };
-  struct Planned {
-    Want want;
-    Place source;
-    std::string why;  // for kGone: what became of the directory
-    bool present = false;
-  };
   std::vector<TreeEntry> sourceEntries;
   std::vector<TreeEntry> destinationEntries;
-  if (!List(source, &sourceEntries) || !List(destination, &destinationEntries)) {
+  std::string error;
+  report_.ShowProgress();
+  if (!sourceWalk_.List(source.path, &sourceEntries, &error)) {
+    walk_->Unreadable(source.display, error);
     return;
   }
+  if (!List(destination, &destinationEntries)) return;
 
-  std::map<std::string, Planned> plan;
-  std::optional<Place> layoutSource;
-  for (const TreeEntry& entry : sourceEntries) {
+  LevelPlan plan = PlanLevel(source, sourceEntries, reached, inResources);
+  LevelFound found;
+  MatchLevel(plan, source, destination, destinationEntries, &found);
+  CheckFiles(std::move(found.files));
+  ReportUnmade(plan, destination);
+  // A level's layout outputs before those below it: the first ones found tell the mode.
+  if (plan.layoutSource) {
+    CheckLayoutOutputs(destination, found.hasContainer, found.hasArchive, &*plan.layoutSource);
+  }
+  for (const auto& [from, here] : found.subdirectories) {
+    const std::string name = DisplayText(here.path.filename());
+    const bool childReached = reached && !IsHiddenName(name);
+    resolvedDestination_ /= here.path.filename();
+    sourceWalk_.Enter(from.path);
+    sourceWalk_.Enter(resolvedDestination_);
+    ComparePackedDirectory(from, here, childReached, childReached && name == kResourceDirectory);
+    sourceWalk_.Leave();
+    sourceWalk_.Leave();
+    resolvedDestination_ = resolvedDestination_.parent_path();
+  }
+}
+
+// What packing makes of each entry of a source directory, by the name it has in the
+// destination.
+TreeCheck::LevelPlan TreeCheck::PlanLevel(const Place& source,
+                                          const std::vector<TreeEntry>& entries, bool reached,
+                                          bool inResources) {
+  LevelPlan plan;
+  for (const TreeEntry& entry : entries) {
     const Place from = source.Child(entry);
-    if (IsLinkOrSpecial(entry.kind)) {
-      // uipcheck follows no link and opens no special file, so what packing made of this
-      // one cannot be proven; it is reported once, here.
-      walk_->Difference(from.display, "a file or a directory", Kind(entry.kind) + ", not followed");
-      plan[entry.name] = {Want::kSkip, from, {}};
-      continue;
-    }
     const bool isDirectory = entry.kind == EntryKind::kDirectory;
     if (isDirectory && reached && entry.name == kLayoutDirectory) {
-      layoutSource = from;
-      plan[entry.name] = {Want::kGone, from, "packed into layout.uip or layout.zip"};
-      plan[std::string(kContainerName)] = {Want::kLayoutOutput, from, {}};
-      plan[std::string(kLayoutArchiveName)] = {Want::kLayoutOutput, from, {}};
+      plan.layoutSource = from;
+      plan.entries[entry.name] = {Want::kGone, from, "packed into layout.uip or layout.zip"};
+      plan.entries[std::string(kContainerName)] = {Want::kLayoutOutput, from, {}};
+      plan.entries[std::string(kLayoutArchiveName)] = {Want::kLayoutOutput, from, {}};
     } else if (isDirectory && reached && inResources && !IsHiddenName(entry.name)) {
       const std::string archive = entry.name + std::string(kArchiveSuffix);
-      plan[entry.name] = {Want::kGone, from, "packed into " + archive};
-      plan[archive] = {Want::kResourceArchive, from, {}};
+      plan.entries[entry.name] = {Want::kGone, from, "packed into " + archive};
+      plan.entries[archive] = {Want::kResourceArchive, from, {}};
     } else if (isDirectory) {
-      plan.try_emplace(entry.name, Planned{Want::kDirectory, from, {}});
+      plan.entries.try_emplace(entry.name, Planned{Want::kDirectory, from, {}});
     } else {
       const Want want = reached && IsScriptName(entry.name) ? Want::kScript : Want::kCopy;
-      if (!plan.try_emplace(entry.name, Planned{want, from, {}}).second) {
+      if (!plan.entries.try_emplace(entry.name, Planned{want, from, {}}).second) {
         // Sorted listings put "images" before "images.zip": the archive was planned first.
         walk_->Difference(from.display, "no file where packing writes an archive", "file");
       }
     }
   }
+  return plan;
+}
 
-  bool hasContainer = false;
-  bool hasArchive = false;
-  std::vector<FileWork> files;
-  for (const TreeEntry& entry : destinationEntries) {
+// The destination's entries against the plan: what is not planned, or not of the kind
+// planned, is a difference; the rest is handed on for its content.
+void TreeCheck::MatchLevel(LevelPlan& plan, const Place& source, const Place& destination,
+                           const std::vector<TreeEntry>& entries, LevelFound* found) {
+  for (const TreeEntry& entry : entries) {
     const Place here = destination.Child(entry);
-    const auto it = plan.find(entry.name);
-    if (it == plan.end()) {
+    const auto it = plan.entries.find(entry.name);
+    if (it == plan.entries.end()) {
       walk_->Difference(here.display, "nothing",
                         Kind(entry.kind) + " (not made by packing " + source.display + ")");
       continue;
     }
     Planned& planned = it->second;
     planned.present = true;
-    const Want want = planned.want;
-    if (want == Want::kSkip) continue;
-    if (want == Want::kGone) {
+    if (planned.want == Want::kGone) {
       walk_->Difference(here.display, "nothing (" + planned.why + ")", Kind(entry.kind));
       continue;
     }
     const EntryKind wantedKind =
-        want == Want::kDirectory ? EntryKind::kDirectory : EntryKind::kFile;
+        planned.want == Want::kDirectory ? EntryKind::kDirectory : EntryKind::kFile;
     if (entry.kind != wantedKind) {
       walk_->Difference(here.display, Kind(wantedKind), Kind(entry.kind));
-      continue;
-    }
-    switch (want) {
-      case Want::kCopy:
-        files.push_back({false, planned.source, here});
-        break;
-      case Want::kScript:
-        files.push_back({true, {}, here});
-        break;
-      case Want::kDirectory: {
-        const bool childReached = reached && !IsHiddenName(entry.name);
-        ComparePackedDirectory(planned.source, here, childReached,
-                               childReached && entry.name == kResourceDirectory);
-        break;
-      }
-      case Want::kLayoutOutput:
-        (entry.name == kContainerName ? hasContainer : hasArchive) = true;
-        break;
-      case Want::kResourceArchive:
-        CheckResourceArchive(here, &planned.source);
-        break;
-      default:
-        break;
+    } else if (planned.want == Want::kCopy || planned.want == Want::kScript) {
+      found->files.push_back({planned.want == Want::kScript, planned.source, here});
+    } else if (planned.want == Want::kDirectory) {
+      found->subdirectories.emplace_back(planned.source, here);
+    } else if (planned.want == Want::kLayoutOutput) {
+      (entry.name == kContainerName ? found->hasContainer : found->hasArchive) = true;
+    } else {
+      CheckResourceArchive(here, &planned.source);
     }
   }
+}
 
-  CheckFiles(std::move(files));
-
-  for (const auto& [name, planned] : plan) {
+// What packing makes and the destination lacks.
+void TreeCheck::ReportUnmade(const LevelPlan& plan, const Place& destination) {
+  for (const auto& [name, planned] : plan.entries) {
     if (planned.present) continue;
     const std::string where = JoinDisplay(destination.display, name);
     if (planned.want == Want::kCopy || planned.want == Want::kScript) {
@@ -232,13 +325,6 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
       walk_->Difference(where, "the archive of " + planned.source.display, "nothing");
     }
   }
-  if (!layoutSource) return;
-  if (!hasContainer && !hasArchive) {
-    walk_->Difference(JoinDisplay(destination.display, kContainerName),
-                      "layout.uip or layout.zip (from " + layoutSource->display + ")", "neither");
-    return;
-  }
-  CheckLayoutOutputs(destination, hasContainer, hasArchive, &*layoutSource);
 }
 
 // The destination alone, by the walk's rules: what packing removes must be gone, what it
@@ -249,20 +335,24 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
   bool hasContainer = false;
   bool hasArchive = false;
   std::vector<FileWork> scripts;
+  std::vector<Place> subdirectories;  // entered once this level is done
   for (const TreeEntry& entry : entries) {
     const Place here = destination.Child(entry);
     if (IsLinkOrSpecial(entry.kind)) {
       walk_->Difference(here.display, "a file or a directory", Kind(entry.kind) + ", not followed");
     } else if (entry.kind == EntryKind::kDirectory) {
       if (IsHiddenName(entry.name)) continue;
-      if (entry.name == kLayoutDirectory) {
+      if (entry.name == kContainerName || entry.name == kLayoutArchiveName) {
+        walk_->Difference(here.display, "a file (packing makes it of a layout directory)",
+                          "directory");
+      } else if (entry.name == kLayoutDirectory) {
         walk_->Difference(here.display, "nothing (packing archives layout directories)",
                           "directory");
       } else if (inResources) {
         walk_->Difference(here.display, "nothing (packing archives resource subdirectories)",
                           "directory");
       } else {
-        CheckShippedDirectory(here, entry.name == kResourceDirectory);
+        subdirectories.push_back(here);
       }
     } else if (entry.name == kContainerName) {
       hasContainer = true;
@@ -276,21 +366,11 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
     }
   }
   CheckFiles(std::move(scripts));
-  if (hasContainer || hasArchive)
+  if (hasContainer || hasArchive) {
     CheckLayoutOutputs(destination, hasContainer, hasArchive, nullptr);
-}
-
-// One run has one mode, so every layout directory of a tree leaves the same outputs.
-void TreeCheck::NoteLayoutMode(const std::string& display, bool hasContainer, bool hasArchive) {
-  const std::string outputs = hasContainer && hasArchive ? "layout.uip and layout.zip"
-                              : hasContainer             ? "layout.uip alone"
-                                                         : "layout.zip alone";
-  if (firstModeOutputs_.empty()) {
-    firstModeSite_ = display;
-    firstModeOutputs_ = outputs;
-  } else if (outputs != firstModeOutputs_) {
-    walk_->Difference(
-        display, firstModeOutputs_ + " as at " + firstModeSite_ + " (one run, one mode)", outputs);
+  }
+  for (const Place& here : subdirectories) {
+    CheckShippedDirectory(here, DisplayText(here.path.filename()) == kResourceDirectory);
   }
 }
 

@@ -81,6 +81,55 @@ bool EntryKindAt(const fs::path& path, EntryKind* kind) {
   return true;
 }
 
+SourceWalk SourceWalk::At(const fs::path& root) {
+  SourceWalk walk;
+  std::error_code code;
+  fs::path directory = fs::canonical(root, code);
+  if (code) directory = fs::absolute(root, code);
+  for (; !directory.empty(); directory = directory.parent_path()) {
+    walk.inside_.insert(walk.inside_.begin(), directory);
+    if (directory == directory.root_path()) break;
+  }
+  return walk;
+}
+
+bool SourceWalk::List(const fs::path& directory, std::vector<TreeEntry>* entries,
+                      std::string* error) const {
+  if (!ListDirectory(directory, entries, error)) return false;
+  entries->erase(std::remove_if(entries->begin(), entries->end(),
+                                [this](TreeEntry& entry) { return !Resolve(&entry); }),
+                 entries->end());
+  return true;
+}
+
+bool SourceWalk::Resolve(TreeEntry* entry) const {
+  if (entry->kind == EntryKind::kOther) return false;
+  if (entry->kind != EntryKind::kLink) return true;
+  std::error_code code;
+  const fs::path target = fs::canonical(entry->path, code);
+  if (code) return false;
+  // Where the status cannot be had, it is neither a file nor a directory: left out.
+  const fs::file_status status = fs::status(target, code);
+  if (fs::is_regular_file(status)) {
+    entry->kind = EntryKind::kFile;
+  } else if (!fs::is_directory(status)) {
+    return false;
+  } else {
+    // The kernel's own file systems are endless or act when read; the copy never enters them.
+    for (const char* name : {"/proc", "/sys", "/dev"}) {
+      const fs::path pseudo(name);
+      if (std::mismatch(pseudo.begin(), pseudo.end(), target.begin(), target.end()).first ==
+          pseudo.end()) {
+        return false;
+      }
+    }
+    if (std::find(inside_.begin(), inside_.end(), target) != inside_.end()) return false;
+    entry->kind = EntryKind::kDirectory;
+  }
+  entry->path = target;
+  return true;
+}
+
 std::string DisplayText(const fs::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());

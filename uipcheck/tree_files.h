@@ -37,6 +37,25 @@ bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, s
 // What lies at path without following a link there; false when nothing does.
 bool EntryKindAt(const fs::path& path, EntryKind* kind);
 
+// The source as packing's copy reads it: a link is read through, and what the copy leaves out
+// (a special file, a link that leads nowhere or to one, a link back into a directory being
+// copied or its copy, or above the source, a link into the kernel's file systems) is not there
+// at all. The walk knows the directories it is inside, by their paths with links resolved.
+class SourceWalk {
+ public:
+  // A walk at root, which lies inside every directory above it.
+  static SourceWalk At(const fs::path& root);
+  void Enter(const fs::path& directory) { inside_.push_back(directory); }
+  void Leave() { inside_.pop_back(); }
+  // The entries of directory as the copy takes them, sorted by name; a link is given the kind
+  // and the resolved path of what it leads to.
+  bool List(const fs::path& directory, std::vector<TreeEntry>* entries, std::string* error) const;
+
+ private:
+  bool Resolve(TreeEntry* entry) const;
+  std::vector<fs::path> inside_;
+};
+
 // A path or name for messages, as UTF-8 (on POSIX the bytes as they are).
 std::string DisplayText(const fs::path& path);
 // A command-line argument as a path, with either separator accepted as uippack accepts it.
