@@ -401,8 +401,9 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "out", -1, "found extra fields that end inside a block header"},
       {"an extra block too long", with([](StoredEntry& e) { e.extra = Le(0x5455, 2) + Le(9, 2); }),
        "out", -1, "found an extra block longer than the extra field"},
-      {"a Unicode path", with([](StoredEntry& e) { e.extra = Le(0x7075, 2) + Le(1, 2) + "\x01"; }),
-       "out", -1, "found a Unicode path extra block, which names the entry otherwise"},
+      {"a Unicode path of another name",
+       with([](StoredEntry& e) { e.extra = Le(0x7075, 2) + Le(1, 2) + "\x01"; }), "out", -1,
+       "a Unicode path extra block that does not belong to the name in the header"},
       {"an entry short of its source", Zip({Stored("en.txt", "hello=Hello")}), "pkg out", 0,
        R"(^out/res/strings.zip:en.txt: expected the bytes of pkg/res/strings/en.txt \(12 bytes\), )"
        "found 11 bytes, differing from byte 11"},

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <zlib.h>
+
 namespace uipcheck {
 namespace {
 
@@ -59,9 +61,12 @@ struct Zip64Fields {
   bool diskAtLimit = false;
 };
 
-// Walks the extra blocks: they must fill the field exactly. A Unicode path block is refused,
-// since a reader that takes it shows another name than the one checked.
-bool ReadExtra(const std::string& extra, Zip64Fields fields, bool* hasZip64, std::string* problem) {
+// Walks the extra blocks: they must fill the field exactly. 7-Zip for Windows stores a name the
+// code page lacks in a Unicode path block, which readers show instead of the bytes in the header:
+// it becomes *unicodeName, and must belong to that very header name (its CRC-32), or another
+// reader could show another name.
+bool ReadExtra(const std::string& extra, const std::string& storedName, Zip64Fields fields,
+               bool* hasZip64, std::string* unicodeName, std::string* problem) {
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(extra.data());
   std::size_t at = 0;
   *hasZip64 = false;
@@ -77,9 +82,14 @@ bool ReadExtra(const std::string& extra, Zip64Fields fields, bool* hasZip64, std
       *problem = "an extra block longer than the extra field";
       return false;
     }
-    if (id == kUnicodePathExtra) {
-      *problem = "a Unicode path extra block, which names the entry otherwise";
-      return false;
+    if (id == kUnicodePathExtra && unicodeName != nullptr) {
+      const auto* header = reinterpret_cast<const Bytef*>(storedName.data());
+      if (length < 5 || bytes[at] != 1 ||
+          Le32(bytes + at + 1) != crc32(0, header, static_cast<uInt>(storedName.size()))) {
+        *problem = "a Unicode path extra block that does not belong to the name in the header";
+        return false;
+      }
+      unicodeName->assign(extra, at + 5, length - 5);
     }
     if (id == kZip64Extra) {
       *hasZip64 = true;
@@ -295,18 +305,22 @@ bool ZipDirectory::ReadCentral(ZipEntryInfo* entry, std::uint16_t* flags, ZipFau
   const bool diskAtLimit = Le16(fixed + 34) == kMax16;
   bool zip64 = false;
   std::string problem;
-  if (!ReadExtra(extra, {&entry->size, &entry->compressedSize, &entry->localOffset, diskAtLimit},
-                 &zip64, &problem)) {
+  std::string unicodeName;
+  entry->storedName = entry->name;
+  if (!ReadExtra(extra, entry->storedName,
+                 {&entry->size, &entry->compressedSize, &entry->localOffset, diskAtLimit}, &zip64,
+                 &unicodeName, &problem)) {
     return Fail(fault, entry->name, "a sound central directory entry", problem);
   }
+  if (!unicodeName.empty()) entry->name = unicodeName;
   if (Le16(fixed + 34) != 0 && !diskAtLimit) {
     return Fail(fault, entry->name, "an entry on the archive's one disk", "another disk");
   }
   if ((*flags & kEncrypted) != 0) {
     return Fail(fault, entry->name, "an entry anyone can read", "an encrypted entry");
   }
-  entry->isDirectory = !entry->name.empty() && entry->name.back() == '/';
-  if (entry->isDirectory) entry->name.pop_back();
+  entry->isDirectory = !entry->storedName.empty() && entry->storedName.back() == '/';
+  if (!entry->name.empty() && entry->name.back() == '/') entry->name.pop_back();
   return true;
 }
 
@@ -323,7 +337,7 @@ bool ZipDirectory::HoldAgainstLocal(const ZipEntryInfo& entry, std::uint16_t fla
   }
   LocalHeader local;
   if (!ReadLocal(entry, &local, fault)) return false;
-  if (local.name != (entry.isDirectory ? name + "/" : name)) {
+  if (local.name != entry.storedName) {
     return Fail(fault, name, "the same name in the local header",
                 "another name there (" + std::to_string(local.name.size()) + " bytes)");
   }
@@ -379,8 +393,8 @@ bool ZipDirectory::ReadLocal(const ZipEntryInfo& entry, LocalHeader* local, ZipF
   local->compressedSize = Le32(fixed + 18);
   local->size = Le32(fixed + 22);
   std::string problem;
-  if (!ReadExtra(extra, {&local->size, &local->compressedSize, nullptr, false}, &local->zip64,
-                 &problem)) {
+  if (!ReadExtra(extra, local->name, {&local->size, &local->compressedSize, nullptr, false},
+                 &local->zip64, nullptr, &problem)) {
     return Fail(fault, entry.name, "a sound local header", problem);
   }
   return true;

@@ -18,7 +18,10 @@ namespace uipcheck {
 
 // What the directory says of one entry, held against its local header.
 struct ZipEntryInfo {
-  std::string name;  // the bytes stored, a directory's trailing '/' removed
+  // The name readers show: the UTF-8 of a Unicode path block where one names the entry, else
+  // the bytes stored; a directory's trailing '/' removed.
+  std::string name;
+  std::string storedName;  // the bytes stored in the headers, the trailing '/' kept
   bool isDirectory = false;
   std::uint16_t method = 0;
   std::uint32_t crc = 0;
