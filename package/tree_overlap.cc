@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "package/consumed_paths.h"
 #include "platform/console.h"
 #include "platform/path.h"
 
@@ -19,19 +20,12 @@ std::wstring ComparableForm(const std::wstring& path) {
   return canonical;
 }
 
-// True when inner is outer or lies below it.
-bool Contains(const std::wstring& outer, const std::wstring& inner) {
-  if (inner.size() < outer.size() || inner.compare(0, outer.size(), outer) != 0) return false;
-  return inner.size() == outer.size() || outer.back() == platform::kPathSeparator ||
-         inner[outer.size()] == platform::kPathSeparator;
-}
-
 }  // namespace
 
 bool TreesOverlap(const std::wstring& source, const std::wstring& destination) {
   const std::wstring a = ComparableForm(source);
   const std::wstring b = ComparableForm(destination);
-  return Contains(a, b) || Contains(b, a);
+  return LiesWithin(b, a) || LiesWithin(a, b);
 }
 
 int CheckSeparateTrees(const std::wstring& source, const std::wstring& destination) {
