@@ -229,7 +229,10 @@ struct WalkLevel {
   std::vector<std::string> pending;
 };
 
-std::string WalkPathOf(const std::string& root, const std::vector<WalkLevel>& levels,
+// The path of name in the deepest of levels, for notes: the walks keep names, not paths, so that
+// their memory does not grow with depth times path length.
+template <typename Level>
+std::string WalkPathOf(const std::string& root, const std::vector<Level>& levels,
                        const std::string& name) {
   std::string path = root;
   for (std::size_t i = 1; i < levels.size(); ++i) path += "/" + levels[i].name;
@@ -415,9 +418,7 @@ class TreeCopier {
   }
 
   std::string PathOf(const std::string& name) const {
-    std::string path = sourcePath_;
-    for (std::size_t i = 1; i < levels_.size(); ++i) path += "/" + levels_[i].name;
-    return name.empty() ? path : path + "/" + name;
+    return WalkPathOf(sourcePath_, levels_, name);
   }
 
   // The source's own ancestors up to the file system's root: a link to one of them would copy
@@ -546,18 +547,20 @@ class TreeCopier {
       return Fail(path, "not copied, it changed while it was copied");
     }
     // A new file every time: an old one, or a link in its place, may lead out of the copy
-    // (a hard link shares its content with a file elsewhere).
+    // (a hard link shares its content with a file elsewhere). A fresh copy has none, so what
+    // stands there is only looked at when the exclusive create meets it.
     const int parent = destination_.Get();
+    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    OwnedHandle destination(::openat(parent, name.c_str(), kCreate, S_IRUSR | S_IWUSR));
     struct stat existing {};
-    if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!destination.IsOpen() && errno == EEXIST &&
+        ::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
       if (S_ISDIR(existing.st_mode)) {
         return Fail(path, "not copied, a directory of that name is in the copy");
       }
       ::unlinkat(parent, name.c_str(), 0);
+      destination = OwnedHandle(::openat(parent, name.c_str(), kCreate, S_IRUSR | S_IWUSR));
     }
-    const OwnedHandle destination(::openat(parent, name.c_str(),
-                                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                           S_IRUSR | S_IWUSR));
     if (!destination.IsOpen()) return FailError(path, "not copied, it cannot be made in the copy");
     if (!CopyContent(source.Get(), destination.Get(), info.st_size)) {
       return FailError(path, "copied only in part");
@@ -570,6 +573,7 @@ class TreeCopier {
   // cannot fill the disk, and the data between them moves in the kernel where it can.
   static bool CopyContent(int source, int destination, off_t size) {
     off_t position = 0;
+    off_t written = 0;  // where the destination stands
     while (position < size) {
 #if defined(SEEK_DATA) && defined(SEEK_HOLE)
       off_t dataStart = ::lseek(source, position, SEEK_DATA);
@@ -583,13 +587,14 @@ class TreeCopier {
       const off_t dataEnd = size;
 #endif
       if (::lseek(source, dataStart, SEEK_SET) < 0 ||
-          ::lseek(destination, dataStart, SEEK_SET) < 0 ||
+          (dataStart != written && ::lseek(destination, dataStart, SEEK_SET) < 0) ||
           !CopyRange(source, destination, dataEnd - dataStart)) {
         return false;
       }
-      position = dataEnd;
+      position = written = dataEnd;
     }
-    return ::ftruncate(destination, size) == 0;
+    // A hole at the end is made by the length alone.
+    return written == size || ::ftruncate(destination, size) == 0;
   }
 
   // Moves length bytes from the source's position to the destination's. False when the source
