@@ -14,18 +14,14 @@
 namespace uippack {
 
 int PackageBuilder::PackAll(const std::wstring& source, const std::wstring& destination) {
-  const int result = [&] {
-    if (CheckSeparateTrees(source, destination) != 1) return 0;
-    if (CopyTree(runner_, source, destination) != 1) return 0;
-    if (CollectPackItems(destination) != 1) return 0;
-    if (CompileScripts() != 1) return 0;
-    if (CompressLayoutDirs() != 1) return 0;
-    if (CompressResourceDirs() != 1) return 0;
-    return 1;
-  }();
-  // The destination is final when the run ends, after success or failure.
-  runner_.WaitForStarted();
-  return result;
+  const StartedCommandsAwaited awaited(runner_);
+  if (CheckSeparateTrees(source, destination) != 1) return 0;
+  if (CopyTree(runner_, source, destination) != 1) return 0;
+  if (CollectPackItems(destination) != 1) return 0;
+  if (CompileScripts() != 1) return 0;
+  if (CompressLayoutDirs() != 1) return 0;
+  if (CompressResourceDirs() != 1) return 0;
+  return 1;
 }
 
 int PackageBuilder::CompileScripts() {

@@ -30,6 +30,19 @@ class CommandRunner {
 // The runner that starts real processes.
 CommandRunner& SystemCommandRunner();
 
+// Waits for every command the runner started when it goes, on every way out of a run: the
+// destination is final when the run ends, after success or failure.
+class StartedCommandsAwaited {
+ public:
+  explicit StartedCommandsAwaited(CommandRunner& runner) : runner_(runner) {}
+  ~StartedCommandsAwaited() { runner_.WaitForStarted(); }
+  StartedCommandsAwaited(const StartedCommandsAwaited&) = delete;
+  StartedCommandsAwaited& operator=(const StartedCommandsAwaited&) = delete;
+
+ private:
+  CommandRunner& runner_;
+};
+
 // Starts the command and waits for its end. A command that cannot be started safely (too
 // long, an unsafe path, no tool directory) is a start failure.
 RunOutcome RunCommand(CommandRunner& runner, const CommandBuffer& commandLine);

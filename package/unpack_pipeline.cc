@@ -50,17 +50,13 @@ void DeleteFileLater(CommandRunner& runner, const std::wstring& path) {
 }  // namespace
 
 int PackageBuilder::UnpackAll(const std::wstring& source, const std::wstring& destination) {
-  const int result = [&] {
-    if (CheckSeparateTrees(source, destination) != 1) return 0;
-    if (CopyTree(runner_, source, destination) != 1) return 0;
-    if (CollectUnpackItems(destination) != 1) return 0;
-    if (DecompressContainers() != 1) return 0;
-    if (DecompressZipFiles() != 1) return 0;
-    return 1;
-  }();
-  // The destination is final when the run ends, after success or failure.
-  runner_.WaitForStarted();
-  return result;
+  const StartedCommandsAwaited awaited(runner_);
+  if (CheckSeparateTrees(source, destination) != 1) return 0;
+  if (CopyTree(runner_, source, destination) != 1) return 0;
+  if (CollectUnpackItems(destination) != 1) return 0;
+  if (DecompressContainers() != 1) return 0;
+  if (DecompressZipFiles() != 1) return 0;
+  return 1;
 }
 
 int PackageBuilder::DecompressContainers() {
