@@ -190,8 +190,12 @@ TEST(TreeCopy, FailsWhenIncompleteAndStaysBoundedWhateverTheTree) {
     testing::Limit(RLIMIT_AS, rlim_t{256} << 20);
 #endif
   };
-  EXPECT_FALSE(CopyInChild(deep, temp / "deep-copy", bounded));
+  std::string notes;
+  EXPECT_FALSE(CopyInChild(deep, temp / "deep-copy", bounded, &notes));
   EXPECT_TRUE(fs::exists(temp / "deep-copy/d/d/d"));  // copied as far as paths may go
+  // It stopped at the path limit, not at the descriptor or memory limit on its way there.
+  EXPECT_NE(notes.find("longer than the system takes"), std::string::npos) << notes;
+  EXPECT_EQ(notes.find("\nuippack: "), std::string::npos) << notes;  // that one note alone
   testing::RunProcess({"/bin/rm", "-rf", deep.string(), (temp / "deep-copy").string()});
 }
 
