@@ -25,23 +25,6 @@ std::string_view DescribeKind(EntryKind kind) {
   return "special file";
 }
 
-namespace {
-
-EntryKind KindOf(fs::file_type type) {
-  switch (type) {
-    case fs::file_type::regular:
-      return EntryKind::kFile;
-    case fs::file_type::directory:
-      return EntryKind::kDirectory;
-    case fs::file_type::symlink:
-      return EntryKind::kLink;
-    default:
-      return EntryKind::kOther;
-  }
-}
-
-}  // namespace
-
 bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, std::string* error) {
   entries->clear();
   std::error_code code;
@@ -70,14 +53,6 @@ bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, s
   }
   std::sort(entries->begin(), entries->end(),
             [](const TreeEntry& a, const TreeEntry& b) { return a.name < b.name; });
-  return true;
-}
-
-bool EntryKindAt(const fs::path& path, EntryKind* kind) {
-  std::error_code code;
-  const fs::file_status status = fs::symlink_status(path, code);
-  if (code || !fs::exists(status)) return false;
-  *kind = KindOf(status.type());
   return true;
 }
 

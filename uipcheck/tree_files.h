@@ -34,9 +34,6 @@ struct TreeEntry {
 // False with *error set when the directory cannot be listed.
 bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, std::string* error);
 
-// What lies at path without following a link there; false when nothing does.
-bool EntryKindAt(const fs::path& path, EntryKind* kind);
-
 // The source as packing's copy reads it: a link is read through, and what the copy leaves out
 // (a special file, a link that leads nowhere or to one, a link back into a directory being
 // copied or its copy, or above the source, a link into the kernel's file systems) is not there
