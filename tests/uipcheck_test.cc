@@ -401,6 +401,13 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "out", -1, "found extra fields that end inside a block header"},
       {"an extra block too long", with([](StoredEntry& e) { e.extra = Le(0x5455, 2) + Le(9, 2); }),
        "out", -1, "found an extra block longer than the extra field"},
+      {"a Unicode path naming the entry", with([](StoredEntry& e) {
+         // The header holds the name as a code page has it; readers show the block's name.
+         e.name = e.localName = "?n.txt";
+         const auto headerCrc = crc32(0, reinterpret_cast<const Bytef*>(e.name.data()), 6);
+         e.extra = Le(0x7075, 2) + Le(11, 2) + "\x01" + Le(headerCrc, 4) + "en.txt";
+       }),
+       "pkg out", 0, "^uipcheck: out is the pack of pkg"},
       {"a Unicode path of another name",
        with([](StoredEntry& e) { e.extra = Le(0x7075, 2) + Le(1, 2) + "\x01"; }), "out", -1,
        "a Unicode path extra block that does not belong to the name in the header"},
