@@ -46,14 +46,6 @@ int UsageError(const std::string& problem) {
   return kExitUnusable;
 }
 
-std::wstring WidePath(const fs::path& path) {
-#ifdef _WIN32
-  return path.wstring();
-#else
-  return uippack::platform::NarrowToWide(path.string());
-#endif
-}
-
 // Entry names in ZIP archives are UTF-8, and libarchive hands them out through the locale's
 // character set, which therefore has to be UTF-8 whatever the environment says.
 void UseUtf8Locale() {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include <zlib.h>
+#include "container/container_format.h"
 
 namespace uipcheck {
 namespace {
@@ -83,9 +83,9 @@ bool ReadExtra(const std::string& extra, const std::string& storedName, Zip64Fie
       return false;
     }
     if (id == kUnicodePathExtra && unicodeName != nullptr) {
-      const auto* header = reinterpret_cast<const Bytef*>(storedName.data());
+      const auto* header = reinterpret_cast<const std::uint8_t*>(storedName.data());
       if (length < 5 || bytes[at] != 1 ||
-          Le32(bytes + at + 1) != crc32(0, header, static_cast<uInt>(storedName.size()))) {
+          Le32(bytes + at + 1) != uippack::ContinueChecksum(0, header, storedName.size())) {
         *problem = "a Unicode path extra block that does not belong to the name in the header";
         return false;
       }
