@@ -193,6 +193,14 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockSize = 100; })), "out", 1,
        "^out/layout.uip: expected a block size of 256 to 3840 in steps of 256, found block size "
        "100 in the header\nuipcheck: out is not consistent: 1 difference "},
+      {"a block size past 3840 whose factor wraps round to 1",
+       Packed("-uip", {}, Reheader([](ContainerHeader& h) {
+                h.blockSize += 256 * 256;
+                h.blockCount = (h.payloadSize + h.blockSize - 1) / h.blockSize;
+              })),
+       "out", 1,
+       "^out/layout.uip: expected a block size of 256 to 3840 in steps of 256, found block size "
+       "[0-9]+ in the header\nuipcheck: out is not consistent: 1 difference "},
       {"a block count that does not fit",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockCount += 1; })), "out", 1,
        "^out/layout.uip: expected [0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header\n"

@@ -66,13 +66,18 @@ bool ContainerSource::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::si
 
 namespace {
 
-// The fields a wrap always writes; the reading side would take any of them as they come. True
-// when the blocks are sound enough to unscramble the payload.
+// The fields a wrap always writes, held against the header the core's wrap makes for this
+// payload; the reading side would take any of them as they come. True when the blocks are
+// sound enough to unscramble the payload.
 bool CheckHeaderFields(const uippack::ContainerHeader& header, const std::string& display,
                        Findings& report) {
   const std::uint32_t factor = uippack::BlockFactorOf(header.blockSize);
-  const bool blocksSound = header.blockSize % 256 == 0 && factor >= 1 && factor <= 15;
-  if (header.dataOffset != kContainerHeaderSize) {
+  // A factor a wrap draws, and the very size it gives: the factor wraps round every 256 steps.
+  const bool drawn = factor >= 1 && factor <= 15;
+  const uippack::ContainerHeader made =
+      uippack::MakeContainerHeader(header.payloadSize, drawn ? factor : 1);
+  const bool blocksSound = drawn && header.blockSize == made.blockSize;
+  if (header.dataOffset != made.dataOffset) {
     report.Difference(display, "the archive at offset 104",
                       "offset " + std::to_string(header.dataOffset) + " in the header");
   }
@@ -81,10 +86,9 @@ bool CheckHeaderFields(const uippack::ContainerHeader& header, const std::string
                       "block size " + std::to_string(header.blockSize) + " in the header");
     return false;
   }
-  const std::uint32_t blocks =
-      header.payloadSize / header.blockSize + (header.payloadSize % header.blockSize != 0);
-  if (header.blockCount != blocks) {
-    report.Difference(display, std::to_string(blocks) + " blocks for " + Bytes(header.payloadSize),
+  if (header.blockCount != made.blockCount) {
+    report.Difference(display,
+                      std::to_string(made.blockCount) + " blocks for " + Bytes(header.payloadSize),
                       std::to_string(header.blockCount) + " in the header");
   }
   return true;
