@@ -22,7 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "container/container_operations.h"
 #include "platform/text.h"
@@ -31,8 +30,6 @@
 #include "uipcheck/zip_directory.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 std::string workDir;
 

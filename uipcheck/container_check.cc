@@ -1,7 +1,6 @@
 #include "uipcheck/container_check.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -9,16 +8,6 @@ namespace uipcheck {
 namespace {
 
 using uippack::kContainerHeaderSize;
-
-std::string Hex32(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
-
-std::string Bytes(std::uint64_t count) {
-  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
-}
 
 // Where the stored bytes lie: from dataOffset to the end of the file.
 std::uint64_t StoredLength(std::uint64_t fileSize, const uippack::ContainerHeader& header) {

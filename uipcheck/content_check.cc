@@ -1,7 +1,6 @@
 #include "uipcheck/content_check.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <unordered_set>
@@ -18,16 +17,6 @@ namespace {
 
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr char kSeparator = static_cast<char>(uippack::platform::kPathSeparator);
-
-std::string Bytes(std::uint64_t count) {
-  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
-}
-
-std::string Hex32(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", value);
-  return text;
-}
 
 std::string EntryKindText(const ArchiveEntry& entry) {
   return entry.isDirectory ? "directory" : entry.isFile ? "file" : "link or special entry";
@@ -350,9 +339,11 @@ void ContentCheck::CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& 
   const bool script = compared && IsReachedScriptEntry(entry.name);
   const bool compareSource = compared && !script && want != nullptr;
   std::string error;
+  std::uint64_t size = 0;
   if (compareSource && !comparer_.Start(want->source.path, &error)) {
     out_->Unreadable(want->source.display, error);
-    return DrainEntry(reader, listed, display);
+    ReadEntryData(reader, listed, display, {}, &size);
+    return;
   }
   if (compared) {
     out_->CountFile();
@@ -361,24 +352,20 @@ void ContentCheck::CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& 
     }
   }
   std::string head;
-  std::uint64_t size = 0;
-  std::uint32_t crc = 0;
-  const bool intact = reader.ReadData(
+  const bool sound = ReadEntryData(
+      reader, listed, display,
       [&](const std::uint8_t* data, std::size_t length) {
-        crc = uippack::ContinueChecksum(crc, data, length);
-        size += length;
-        out_->Advance(length);
         if (compareSource) comparer_.Feed(data, length);
         if (script && head.size() < kLua54Head.size()) {
           head.append(reinterpret_cast<const char*>(data),
                       std::min(length, kLua54Head.size() - head.size()));
         }
       },
-      &error);
+      &size);
   std::uint64_t firstDifference = 0;
   std::string sourceError;
   const bool same = !compareSource || comparer_.Finish(&firstDifference, &sourceError);
-  if (!ReportData(intact, error, listed, crc, size, display)) return;
+  if (!sound) return;
   if (script) {
     const std::string problem = DescribeNonBytecode(head, size);
     if (!problem.empty()) out_->Difference(display, "Lua 5.4 bytecode", problem);
@@ -391,29 +378,24 @@ void ContentCheck::CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& 
   }
 }
 
-void ContentCheck::DrainEntry(ArchiveReader& reader, const ZipEntryInfo& listed,
-                              const std::string& display) {
-  std::uint64_t size = 0;
+bool ContentCheck::ReadEntryData(ArchiveReader& reader, const ZipEntryInfo& listed,
+                                 const std::string& display, const DataSink& also,
+                                 std::uint64_t* size) {
   std::uint32_t crc = 0;
   std::string error;
   const bool intact = reader.ReadData(
       [&](const std::uint8_t* data, std::size_t length) {
         crc = uippack::ContinueChecksum(crc, data, length);
-        size += length;
+        *size += length;
         out_->Advance(length);
+        if (also) also(data, length);
       },
       &error);
-  ReportData(intact, error, listed, crc, size, display);
-}
-
-// False when the data is not what the central directory says it is.
-bool ContentCheck::ReportData(bool intact, const std::string& error, const ZipEntryInfo& listed,
-                              std::uint32_t crc, std::uint64_t size, const std::string& display) {
   if (!intact) {
     out_->Difference(display, "intact data", error);
-  } else if (size != listed.size) {
+  } else if (*size != listed.size) {
     out_->Difference(display, Bytes(listed.size) + " of data, as the central directory says",
-                     Bytes(size));
+                     Bytes(*size));
   } else if (crc != listed.crc) {
     out_->Difference(display, "data of the CRC-32 " + Hex32(listed.crc) + " the archive lists",
                      "data of the CRC-32 " + Hex32(crc));

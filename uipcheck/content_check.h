@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -97,9 +98,11 @@ class ContentCheck {
   void CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& entry,
                          const ZipEntryInfo& listed, const std::string& display,
                          ExpectedEntries* expected, bool mustBeStored);
-  void DrainEntry(ArchiveReader& reader, const ZipEntryInfo& listed, const std::string& display);
-  bool ReportData(bool intact, const std::string& error, const ZipEntryInfo& listed,
-                  std::uint32_t crc, std::uint64_t size, const std::string& display);
+  using DataSink = std::function<void(const std::uint8_t*, std::size_t)>;
+  // Reads the entry's data whole, each block also handed to also (when set), into *size bytes.
+  // False, once reported, when the data is not what the central directory says it is.
+  bool ReadEntryData(ArchiveReader& reader, const ZipEntryInfo& listed, const std::string& display,
+                     const DataSink& also, std::uint64_t* size);
 
   Findings* out_ = nullptr;
   StreamComparer comparer_;

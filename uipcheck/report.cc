@@ -93,6 +93,16 @@ std::string Escaped(std::string_view text, Escape escape) {
 
 }  // namespace
 
+std::string Bytes(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+std::string Hex32(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
 std::string JsonString(std::string_view text) {
   std::string quoted;
   for (const char c : text) {

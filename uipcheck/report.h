@@ -110,6 +110,11 @@ class Report {
   std::size_t progressWidth_ = 0;  // what is on the terminal's last line, 0 when nothing
 };
 
+// "1 byte", "12 bytes": a count of bytes as the messages give it.
+std::string Bytes(std::uint64_t count);
+// A CRC-32 as the messages give it: 0x and eight upper-case hex digits.
+std::string Hex32(std::uint32_t value);
+
 // Names come from trees and archives that anybody may have made, and must not act on the
 // terminal nor forge a line of the report: control characters are escaped, in both forms.
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "container/container_format.h"
+#include "uipcheck/report.h"
 
 namespace uipcheck {
 namespace {
@@ -35,17 +36,6 @@ std::uint32_t Le32(const std::uint8_t* p) {
          std::uint32_t{p[3]} << 24;
 }
 std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | std::uint64_t{Le32(p + 4)} << 32; }
-
-std::string Bytes(std::uint64_t count) {
-  return std::to_string(count) + (count == 1 ? " byte" : " bytes");
-}
-
-std::string Hex32(std::uint32_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text = "0x";
-  for (int shift = 28; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
-  return text;
-}
 
 bool Fail(ZipFault* fault, std::string entry, std::string expected, std::string found) {
   *fault = {std::move(entry), std::move(expected), std::move(found)};
