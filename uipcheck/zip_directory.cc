@@ -267,13 +267,14 @@ ZipDirectory::Step ZipDirectory::Next(ZipEntryInfo* entry, ZipFault* fault) {
 }
 
 bool ZipDirectory::ReadCentral(ZipEntryInfo* entry, std::uint16_t* flags, ZipFault* fault) {
-  const std::string where = "central directory entry " + std::to_string(read_ + 1);
+  // Spelt out only for a fault: this runs for every entry.
+  const auto where = [this] { return "central directory entry " + std::to_string(read_ + 1); };
   std::uint8_t fixed[kCentralSize];
   std::string error;
   if (directoryEnd_ - cursor_ < kCentralSize ||
       !central_.Read(cursor_, sizeof fixed, fixed, &error) || Le32(fixed) != kCentralSignature) {
     return Fail(fault, {}, std::to_string(entries_) + " entries in the central directory",
-                "no " + where + " at byte " + std::to_string(cursor_));
+                "no " + where() + " at byte " + std::to_string(cursor_));
   }
   const std::size_t nameLength = Le16(fixed + 28);
   const std::size_t extraLength = Le16(fixed + 30);
@@ -282,7 +283,7 @@ bool ZipDirectory::ReadCentral(ZipEntryInfo* entry, std::uint16_t* flags, ZipFau
   if (directoryEnd_ - cursor_ < total ||
       !central_.Read(cursor_ + kCentralSize, nameLength, &entry->name, &error) ||
       !central_.Read(cursor_ + kCentralSize + nameLength, extraLength, &extra, &error)) {
-    return Fail(fault, {}, "the " + where + " inside the central directory",
+    return Fail(fault, {}, "the " + where() + " inside the central directory",
                 "one running past its end");
   }
   cursor_ += total;
