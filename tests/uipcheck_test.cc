@@ -279,29 +279,32 @@ std::string Zip64End(std::size_t entries, std::size_t size, std::size_t offset, 
          Le(1, 4) + "PK\5\6" + Le(0, 4) + Le(0xFFFF, 2) + Le(0xFFFF, 2) + Le(0xFFFFFFFF, 4) +
          Le(0xFFFFFFFF, 4) + Le(0, 2);
 }
+// Appends e's local entry to local and its central one to central.
+void AddEntry(const StoredEntry& e, std::string& local, std::string& central) {
+  const std::string sizes =
+      Le(e.crc, 4) + Le(e.size, 4) + Le(e.method == 8 ? e.plainSize : e.size, 4);
+  const std::string flags =
+      Le(e.flags | (e.sizesAfterData ? 8 : 0), 2) + Le(e.method, 2) + Le(0, 4);
+  const std::string lengths = Le(e.extra.size(), 2);
+  central += "PK\1\2" + Le(0x33F, 2) + Le(10, 2) + flags + sizes + Le(e.name.size(), 2) + lengths +
+             Le(0, 6) + Le(0, 4) + Le(local.size(), 4) + e.name + e.extra;
+  local += "PK\3\4" + Le(10, 2) + flags + (e.sizesAfterData ? Le(0, 12) : sizes) +
+           Le(e.localName.size(), 2) + lengths + e.localName + e.extra + e.data;
+  // A ZIP64 block makes the descriptor's sizes 8 bytes each.
+  const bool wide = e.size == 0xFFFFFFFF;
+  if (e.sizesAfterData) {
+    local += "PK\7\x08" + Le(e.descriptorCrc, 4) +
+             (wide ? Le(e.data.size(), 8) + Le(e.data.size(), 8) : sizes.substr(4));
+  }
+}
+
 // before: bytes ahead of the first entry, which the central directory's offsets skip;
 // zip64Skew: with ZIP64 end records, misstating the directory's size by this much.
 std::string Zip(const std::vector<StoredEntry>& entries, const std::string& before = {},
                 std::optional<int> zip64Skew = std::nullopt) {
   std::string local = before;
   std::string central;
-  for (const StoredEntry& e : entries) {
-    const std::string sizes =
-        Le(e.crc, 4) + Le(e.size, 4) + Le(e.method == 8 ? e.plainSize : e.size, 4);
-    const std::string flags =
-        Le(e.flags | (e.sizesAfterData ? 8 : 0), 2) + Le(e.method, 2) + Le(0, 4);
-    const std::string lengths = Le(e.extra.size(), 2);
-    central += "PK\1\2" + Le(0x33F, 2) + Le(10, 2) + flags + sizes + Le(e.name.size(), 2) +
-               lengths + Le(0, 6) + Le(0, 4) + Le(local.size(), 4) + e.name + e.extra;
-    local += "PK\3\4" + Le(10, 2) + flags + (e.sizesAfterData ? Le(0, 12) : sizes) +
-             Le(e.localName.size(), 2) + lengths + e.localName + e.extra + e.data;
-    // A ZIP64 block makes the descriptor's sizes 8 bytes each.
-    const bool wide = e.size == 0xFFFFFFFF;
-    if (e.sizesAfterData) {
-      local += "PK\7\x08" + Le(e.descriptorCrc, 4) +
-               (wide ? Le(e.data.size(), 8) + Le(e.data.size(), 8) : sizes.substr(4));
-    }
-  }
+  for (const StoredEntry& e : entries) AddEntry(e, local, central);
   return local + central +
          (zip64Skew ? Zip64End(entries.size(), central.size(), local.size(), *zip64Skew)
                     : EndRecord(entries.size(), central.size(), local.size()));
@@ -512,6 +515,7 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
   TempDir temp;
   Packed("")(temp.path());
   std::vector<StoredEntry> stray;
+  stray.reserve(60000);
   for (int i = 0; i < 60000; ++i) stray.push_back(Stored("s/" + std::to_string(100000 + i), ""));
   WriteFile(temp / "out/res/strings.zip", Zip(stray));
   // Each of the 60,000 lines held until its archive is done would take some 25 MiB. (The
