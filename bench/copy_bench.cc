@@ -6,7 +6,7 @@
 // times it next to `cp -RL` of the same tree, each followed by sync.
 #include <cstdio>
 
-#include "platform/directory.h"
+#include "platform/tree_copy.h"
 #include "platform/text.h"
 
 int main(int argc, char** argv) {

@@ -19,6 +19,8 @@ inline constexpr std::wstring_view kExtract = L"\"%s\\7z.exe\"  x %s -o%s -y";
 inline constexpr std::wstring_view kRemoveDirectory = L"cmd.exe /c rd /s /q %s";
 inline constexpr std::wstring_view kDeleteFile = L"cmd.exe /c del /q %s";
 #else
+// None: the tree is copied in process, which follows links and leaves special files out.
+inline constexpr std::wstring_view kCopyTree;
 inline constexpr std::wstring_view kPreCompile =
     L"\"%s/ScriptStager\" -i %s -o %s -c PreCompile.txt";
 inline constexpr std::wstring_view kCompile = L"\"%s/luac\" -o %s %s";

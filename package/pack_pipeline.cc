@@ -6,6 +6,7 @@
 #include "package/consumed_paths.h"
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
+#include "package/tree_copier.h"
 #include "package/tree_overlap.h"
 #include "platform/console.h"
 #include "platform/directory.h"
@@ -16,7 +17,7 @@ namespace uippack {
 int PackageBuilder::PackAll(const std::wstring& source, const std::wstring& destination) {
   const StartedCommandsAwaited awaited(runner_);
   if (CheckSeparateTrees(source, destination) != 1) return 0;
-  if (CopyTree(runner_, source, destination) != 1) return 0;
+  if (copier_.CopyTree(source, destination) != 1) return 0;
   if (CollectPackItems(destination) != 1) return 0;
   if (CompileScripts() != 1) return 0;
   if (CompressLayoutDirs() != 1) return 0;

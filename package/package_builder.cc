@@ -3,6 +3,7 @@
 #include "container/container_format.h"
 #include "container/container_operations.h"
 #include "package/tool_runner.h"
+#include "package/tree_copier.h"
 #include "platform/text.h"
 
 namespace uippack {
@@ -13,9 +14,10 @@ LayoutOutputs LayoutOutputsFor(const std::wstring& modeOption) {
                                                            : LayoutOutputs::ArchiveOnly;
 }
 
-PackageBuilder::PackageBuilder() : PackageBuilder(SystemCommandRunner()) {}
+PackageBuilder::PackageBuilder() : PackageBuilder(SystemCommandRunner(), SystemTreeCopier()) {}
 
-PackageBuilder::PackageBuilder(CommandRunner& runner) : runner_(runner) {}
+PackageBuilder::PackageBuilder(CommandRunner& runner, TreeCopier& copier)
+    : runner_(runner), copier_(copier) {}
 
 PackageBuilder::~PackageBuilder() {
   scriptFiles.clear();

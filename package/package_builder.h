@@ -7,6 +7,7 @@
 namespace uippack {
 
 class CommandRunner;
+class TreeCopier;
 
 // Paths in the order they were discovered; entries are only ever appended.
 using PathList = std::vector<std::wstring>;
@@ -18,9 +19,10 @@ LayoutOutputs LayoutOutputsFor(const std::wstring& modeOption);
 
 class PackageBuilder {
  public:
-  // The tools are started through runner; the system's own unless a test hands in another.
+  // The tools are started through runner and the tree is copied by copier: the system's own
+  // unless a test hands in others.
   PackageBuilder();
-  explicit PackageBuilder(CommandRunner& runner);
+  PackageBuilder(CommandRunner& runner, TreeCopier& copier);
   ~PackageBuilder();
   PackageBuilder(const PackageBuilder&) = delete;
   PackageBuilder& operator=(const PackageBuilder&) = delete;
@@ -62,6 +64,7 @@ class PackageBuilder {
 
  private:
   CommandRunner& runner_;
+  TreeCopier& copier_;
 };
 
 }  // namespace uippack

@@ -15,6 +15,7 @@
 #include "package/consumed_paths.h"
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
+#include "package/tree_copier.h"
 #include "platform/path.h"
 #include "tests/test_support.h"
 
@@ -120,6 +121,18 @@ struct FakeRunner final : CommandRunner {
   std::vector<RunOutcome> outcomes;
 };
 
+// Records each copy among the runner's commands and answers with `result`.
+struct FakeCopier final : TreeCopier {
+  explicit FakeCopier(FakeRunner& commandsOf) : runner(commandsOf) {}
+  int CopyTree(const std::wstring& source, const std::wstring& destination) override {
+    runner.commands.push_back("copy " + platform::WideToNarrow(source) + " " +
+                              platform::WideToNarrow(destination));
+    return result;
+  }
+  FakeRunner& runner;
+  int result = 1;
+};
+
 struct PipelineTest : ::testing::Test {
   // Runs step, expects it to return `expected` and gives what it printed.
   std::string Printed(int (PackageBuilder::*step)(), int expected) {
@@ -130,7 +143,8 @@ struct PipelineTest : ::testing::Test {
   testing::TempDir temp_;
   const fs::path res_ = temp_ / "res";
   FakeRunner runner_;
-  PackageBuilder builder_{runner_};
+  FakeCopier copier_{runner_};
+  PackageBuilder builder_{runner_, copier_};
 };
 
 TEST_F(PipelineTest, AFailingToolPrintsItsLineAndStopsTheStep) {
@@ -218,8 +232,23 @@ TEST_F(PipelineTest, OverlappingTreesAreRefusedBeforeAnythingIsCopied) {
     EXPECT_EQ(refused, destination != sibling) << destination;
   }
   EXPECT_TRUE(fs::is_empty(source));
-  // Every run, refused or failed, ends by waiting for what it started.
-  EXPECT_EQ(runner_.commands, std::vector<std::string>(8, "wait"));
+  // Every run, refused or failed, ends by waiting for what it started; only the sibling is
+  // copied to.
+  const std::string copy = "copy " + source.string() + " " + sibling.string();
+  std::vector<std::string> expected(6, "wait");
+  expected.insert(expected.end(), {copy, "wait", copy, "wait"});
+  EXPECT_EQ(runner_.commands, expected);
+
+  // A failed copy ends the run before what an earlier run left in the destination is walked.
+  testing::MakeTree(sibling, {"a.lua", "layout/", "res/x/", "layout.uip", "res/y.zip"});
+  runner_.commands.clear();
+  copier_.result = 0;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(builder_.PackAll(Wide(source), Wide(sibling)), 0);
+  EXPECT_EQ(builder_.UnpackAll(Wide(source), Wide(sibling)), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(runner_.commands, (std::vector<std::string>{copy, "wait", copy, "wait"}));
+  EXPECT_TRUE(builder_.scriptFiles.empty() && builder_.zipFiles.empty());
 }
 
 // Paths as one walk spells them: the same path or one below it lies within; a name that only

@@ -2,7 +2,6 @@
 
 #include "package/command_templates.h"
 #include "platform/console.h"
-#include "platform/directory.h"
 #include "platform/path.h"
 #include "platform/text.h"
 
@@ -77,17 +76,10 @@ std::wstring GetToolDirectory() {
 }
 
 int CopyTree(CommandRunner& runner, const std::wstring& source, const std::wstring& destination) {
-#ifdef _WIN32
   const CommandBuffer command(
       templates::kCopyTree, {PathArgument(source), PathArgument(destination + std::wstring(L"\\"))},
       CommandBuffer::kCopyCapacity);
   return RunCommand(runner, command) == RunOutcome::Completed ? 1 : 0;
-#else
-  (void)runner;
-  // No POSIX copier both follows links and leaves FIFOs and devices out (cp -RL recreates
-  // them), so the copy is made in process.
-  return platform::CopyTreeFollowingLinks(source, destination) ? 1 : 0;
-#endif
 }
 
 }  // namespace uippack

@@ -63,7 +63,9 @@ void WideToAnsi(const wchar_t* text, std::size_t length, std::string* out);
 // cannot be had.
 std::wstring GetToolDirectory();
 
-// Copies the source tree into the destination (creating it, or merging into it).
+// Copies the source tree into the destination (creating it, or merging into it) with the copy
+// command. The pipelines copy through a TreeCopier (tree_copier.h), which runs this where the
+// system has a copy command.
 int CopyTree(CommandRunner& runner, const std::wstring& source, const std::wstring& destination);
 
 }  // namespace uippack

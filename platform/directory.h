@@ -1,4 +1,4 @@
-// Directories: listing one, telling what stands at a path, and (on POSIX) copying a tree.
+// Directories: listing one, and telling what stands at a path.
 #pragma once
 
 #include <memory>
@@ -35,20 +35,5 @@ class DirectoryListing {
 // What stands at path, the last step not followed when it is a link.
 enum class PathKind { Missing, Directory, RegularFile, Other };
 PathKind GetPathKind(const std::wstring& path);
-
-#ifndef _WIN32
-// Copies the content of the directory source into destination, making destination and its
-// missing parents, or merging into it. Links in the source are followed, so the copy holds only
-// real directories and regular files: FIFOs, sockets, devices, links that lead nowhere, loops (a
-// link to a directory being copied, to one above the source or into the copy) and the kernel's
-// own file systems (/proc, /sys, /dev) are left out with a note on standard error. What stands
-// in the copy's way (an old file, a link) is replaced, never written through. Refused, before
-// anything is made, is a destination that another user could change: one with a directory on
-// its path that neither root nor this user owns, or that others may write to and is not sticky,
-// or an existing destination holding a directory that is not this user's or that others may
-// write to. Nothing the copy makes is writable by others. False, after a note saying why, when
-// the copy is refused or could not copy everything it should have.
-bool CopyTreeFollowingLinks(const std::wstring& source, const std::wstring& destination);
-#endif
 
 }  // namespace uippack::platform

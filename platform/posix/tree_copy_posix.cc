@@ -28,7 +28,7 @@
 #include <sys/vfs.h>
 #endif
 
-#include "platform/directory.h"
+#include "platform/tree_copy.h"
 #include "platform/handle.h"
 #include "platform/text.h"
 

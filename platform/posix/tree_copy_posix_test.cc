@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/directory.h"
+#include "platform/tree_copy.h"
 #include "platform/handle.h"
 #include "tests/test_support.h"
 
