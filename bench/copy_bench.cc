@@ -6,8 +6,9 @@
 // times it next to `cp -RL` of the same tree, each followed by sync.
 #include <cstdio>
 
-#include "platform/tree_copy.h"
+#include "platform/console.h"
 #include "platform/text.h"
+#include "platform/tree_copy.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -15,5 +16,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   using namespace uippack::platform;
-  return CopyTreeFollowingLinks(NarrowToWide(argv[1]), NarrowToWide(argv[2])) ? 0 : 1;
+  const bool whole =
+      CopyTreeFollowingLinks(NarrowToWide(argv[1]), NarrowToWide(argv[2]), WriteErrorLine);
+  return whole ? 0 : 1;
 }

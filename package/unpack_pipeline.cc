@@ -4,6 +4,7 @@
 
 #include "package/command_templates.h"
 #include "package/consumed_paths.h"
+#include "package/notes.h"
 #include "package/package_builder.h"
 #include "package/tool_runner.h"
 #include "package/tree_copier.h"
@@ -30,7 +31,7 @@ bool IsSafeToExtract(const std::wstring& archive, const std::wstring& target) {
     why = "what stands at its target is not a directory";
   }
   if (why == nullptr) return true;
-  platform::WriteErrorLine(L"uippack: left " + archive + L" alone: " + platform::NarrowToWide(why));
+  WriteNote(L"left " + archive + L" alone: " + platform::NarrowToWide(why));
   return false;
 }
 

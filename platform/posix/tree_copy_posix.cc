@@ -28,9 +28,9 @@
 #include <sys/vfs.h>
 #endif
 
-#include "platform/tree_copy.h"
 #include "platform/handle.h"
 #include "platform/text.h"
+#include "platform/tree_copy.h"
 
 namespace uippack::platform {
 namespace {
@@ -41,13 +41,12 @@ FileId IdOf(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
 constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
 
-void Note(const std::string& path, const std::string& what) {
-  const std::string line = "uippack: " + path + ": " + what + "\n";
-  WriteAll(STDERR_FILENO, line.data(), line.size());
+void Note(const NoteSink& note, const std::string& path, const std::string& what) {
+  note(NarrowToWide(path + ": " + what));
 }
 
-void NoteError(const std::string& path, const std::string& what) {
-  Note(path, what + ": " + std::strerror(errno));
+void NoteError(const NoteSink& note, const std::string& path, const std::string& what) {
+  Note(note, path, what + ": " + std::strerror(errno));
 }
 
 // What the copy gives a copied entry: the original's permission bits less the user's umask, less
@@ -179,28 +178,28 @@ class PseudoFileSystems {
 // A directory that only root or this user can change: anyone else who can rename entries in a
 // directory on the destination's path could swap the destination for a link while the run works.
 // The sticky bit keeps others from renaming this user's entries.
-bool CheckPathDirectory(const std::string& path, const struct stat& info) {
+bool CheckPathDirectory(const NoteSink& note, const std::string& path, const struct stat& info) {
   if (info.st_uid != 0 && info.st_uid != ::geteuid()) {
-    Note(path, "refused: another user owns this directory on the destination's path");
+    Note(note, path, "refused: another user owns this directory on the destination's path");
     return false;
   }
   if ((info.st_mode & kWritableByOthers) != 0 && (info.st_mode & S_ISVTX) == 0) {
-    Note(path, "refused: other users may write to this directory on the destination's path");
+    Note(note, path, "refused: other users may write to this directory on the destination's path");
     return false;
   }
   return true;
 }
 
 // Every directory from the resolved directory up to the root.
-bool CheckDirectoriesUpFrom(const std::string& resolved) {
+bool CheckDirectoriesUpFrom(const NoteSink& note, const std::string& resolved) {
   std::string path = resolved;
   while (true) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-      NoteError(path, "cannot be examined");
+      NoteError(note, path, "cannot be examined");
       return false;
     }
-    if (!CheckPathDirectory(path, info)) return false;
+    if (!CheckPathDirectory(note, path, info)) return false;
     const std::size_t slash = path.find_last_of('/');
     if (path == "/" || slash == std::string::npos) return true;
     path = slash == 0 ? std::string("/") : path.substr(0, slash);
@@ -209,13 +208,13 @@ bool CheckDirectoriesUpFrom(const std::string& resolved) {
 
 // In an existing destination, every directory must be this user's and writable by nobody else:
 // the run works on all of it.
-bool IsPrivateDirectory(const std::string& path, const struct stat& info) {
+bool IsPrivateDirectory(const NoteSink& note, const std::string& path, const struct stat& info) {
   if (info.st_uid != ::geteuid()) {
-    Note(path, "refused: the destination holds a directory of another user");
+    Note(note, path, "refused: the destination holds a directory of another user");
     return false;
   }
   if ((info.st_mode & kWritableByOthers) != 0) {
-    Note(path, "refused: other users may write to this directory of the destination");
+    Note(note, path, "refused: other users may write to this directory of the destination");
     return false;
   }
   return true;
@@ -241,18 +240,18 @@ std::string WalkPathOf(const std::string& root, const std::vector<Level>& levels
 
 // Walks the real directories of an existing destination (links are not followed) with a stack
 // of its own, two descriptors at a time.
-bool CheckExistingDestination(int root, const std::string& rootPath) {
+bool CheckExistingDestination(const NoteSink& note, int root, const std::string& rootPath) {
   OwnedHandle current(::dup(root));
   struct stat info {};
   if (!current.IsOpen() || ::fstat(current.Get(), &info) != 0) {
-    NoteError(rootPath, "cannot be examined");
+    NoteError(note, rootPath, "cannot be examined");
     return false;
   }
-  if (!IsPrivateDirectory(rootPath, info)) return false;
+  if (!IsPrivateDirectory(note, rootPath, info)) return false;
   std::vector<WalkLevel> levels(1);
   levels[0].id = IdOf(info);
   if (!ReadNames(current.Get(), &levels[0].pending)) {
-    NoteError(rootPath, "cannot be listed");
+    NoteError(note, rootPath, "cannot be listed");
     return false;
   }
   while (!levels.empty()) {
@@ -262,7 +261,7 @@ bool CheckExistingDestination(int root, const std::string& rootPath) {
       if (levels.empty()) break;
       current = OpenDirectoryAt(current.Get(), "..", 0);
       if (!current.IsOpen() || !SameAs(current.Get(), levels.back().id)) {
-        Note(WalkPathOf(rootPath, levels, ""),
+        Note(note, WalkPathOf(rootPath, levels, ""),
              "refused: the destination changed while it was examined");
         return false;
       }
@@ -273,17 +272,17 @@ bool CheckExistingDestination(int root, const std::string& rootPath) {
     struct stat entry {};
     if (::fstatat(current.Get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;
-      NoteError(WalkPathOf(rootPath, levels, name), "cannot be examined");
+      NoteError(note, WalkPathOf(rootPath, levels, name), "cannot be examined");
       return false;
     }
     if (!S_ISDIR(entry.st_mode)) continue;
     const std::string path = WalkPathOf(rootPath, levels, name);
-    if (!IsPrivateDirectory(path, entry)) return false;
+    if (!IsPrivateDirectory(note, path, entry)) return false;
     OwnedHandle child = OpenDirectoryAt(current.Get(), name.c_str(), O_NOFOLLOW);
     WalkLevel next{name, IdOf(entry), {}};
     if (!child.IsOpen() || !SameAs(child.Get(), next.id) ||
         !ReadNames(child.Get(), &next.pending)) {
-      NoteError(path, "cannot be examined");
+      NoteError(note, path, "cannot be examined");
       return false;
     }
     current = std::move(child);
@@ -295,7 +294,8 @@ bool CheckExistingDestination(int root, const std::string& rootPath) {
 // The destination's root, open: missing levels are made as mkdir -p makes them (but writable by
 // nobody else), after every existing directory on its path has been checked, and an existing
 // destination must be private from top to bottom. *created tells whether the last level was made.
-OwnedHandle OpenDestination(const std::string& path, const CopiedModes& modes, bool* created) {
+OwnedHandle OpenDestination(const NoteSink& note, const std::string& path, const CopiedModes& modes,
+                            bool* created) {
   *created = false;
   // The longest part of the path that exists.
   std::string existing = path;
@@ -303,7 +303,7 @@ OwnedHandle OpenDestination(const std::string& path, const CopiedModes& modes, b
   struct stat info {};
   while (::stat(existing.c_str(), &info) != 0) {
     if (errno != ENOENT) {
-      NoteError(existing, "cannot be examined");
+      NoteError(note, existing, "cannot be examined");
       return OwnedHandle();
     }
     while (existing.size() > 1 && existing.back() == '/') existing.pop_back();
@@ -314,7 +314,7 @@ OwnedHandle OpenDestination(const std::string& path, const CopiedModes& modes, b
   // Links on the way are the user's own choice: the directories they lead to are checked.
   char resolvedBuffer[PATH_MAX];
   if (::realpath(existing.c_str(), resolvedBuffer) == nullptr) {
-    NoteError(existing, "cannot be examined");
+    NoteError(note, existing, "cannot be examined");
     return OwnedHandle();
   }
   std::string resolved = resolvedBuffer;
@@ -322,8 +322,8 @@ OwnedHandle OpenDestination(const std::string& path, const CopiedModes& modes, b
   if (destinationExists) {
     const std::size_t slash = resolved.find_last_of('/');
     const std::string parent = slash == 0 ? "/" : resolved.substr(0, slash);
-    if (resolved != "/" && !CheckDirectoriesUpFrom(parent)) return OwnedHandle();
-  } else if (!CheckDirectoriesUpFrom(resolved)) {
+    if (resolved != "/" && !CheckDirectoriesUpFrom(note, parent)) return OwnedHandle();
+  } else if (!CheckDirectoriesUpFrom(note, resolved)) {
     return OwnedHandle();
   }
   // Every directory from here on is one only root or this user can change: its path can be
@@ -331,25 +331,26 @@ OwnedHandle OpenDestination(const std::string& path, const CopiedModes& modes, b
   OwnedHandle directory(
       ::open(resolved.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (!directory.IsOpen()) {
-    NoteError(path, "cannot be opened as the destination");
+    NoteError(note, path, "cannot be opened as the destination");
     return OwnedHandle();
   }
   if (destinationExists) {
-    return CheckExistingDestination(directory.Get(), path) ? std::move(directory) : OwnedHandle();
+    return CheckExistingDestination(note, directory.Get(), path) ? std::move(directory)
+                                                                 : OwnedHandle();
   }
   for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
     const bool last = level + 1 == missing.rend();
     if (*level == "." || *level == "..") {
-      Note(path, "cannot be made: its missing part names \".\" or \"..\"");
+      Note(note, path, "cannot be made: its missing part names \".\" or \"..\"");
       return OwnedHandle();
     }
     if (::mkdirat(directory.Get(), level->c_str(), last ? S_IRWXU : modes.ForNewParent()) != 0) {
-      NoteError(path, "cannot be made");
+      NoteError(note, path, "cannot be made");
       return OwnedHandle();
     }
     directory = OpenDirectoryAt(directory.Get(), level->c_str(), O_NOFOLLOW);
     if (!directory.IsOpen()) {
-      NoteError(path, "cannot be made");
+      NoteError(note, path, "cannot be made");
       return OwnedHandle();
     }
   }
@@ -362,8 +363,10 @@ OwnedHandle OpenDestination(const std::string& path, const CopiedModes& modes, b
 
 class TreeCopier {
  public:
-  TreeCopier(std::string sourcePath, std::size_t destinationPathLength)
-      : sourcePath_(std::move(sourcePath)), destinationPathLength_(destinationPathLength) {}
+  TreeCopier(std::string sourcePath, std::size_t destinationPathLength, const NoteSink& note)
+      : sourcePath_(std::move(sourcePath)),
+        destinationPathLength_(destinationPathLength),
+        note_(note) {}
 
   // Copies the content of the open directory sourceRoot into destinationRoot. False when
   // anything that should have been copied was not.
@@ -375,7 +378,7 @@ class TreeCopier {
     destination_ = OwnedHandle(::dup(destinationRoot));
     if (!sourceRoot_.IsOpen() || !source_.IsOpen() || !destination_.IsOpen() ||
         ::fstat(sourceRoot, &sourceInfo) != 0 || ::fstat(destinationRoot, &destinationInfo) != 0) {
-      NoteError(sourcePath_, "cannot be copied");
+      NoteError(note_, sourcePath_, "cannot be copied");
       return false;
     }
     NoteAncestorsOfSource();
@@ -409,11 +412,11 @@ class TreeCopier {
   // What is left out on purpose (a FIFO, a dangling link, a loop) gets a note; what could not be
   // copied also fails the copy.
   void Fail(const std::string& path, const std::string& what) {
-    Note(path, what);
+    Note(note_, path, what);
     failed_ = true;
   }
   void FailError(const std::string& path, const std::string& what) {
-    NoteError(path, what);
+    NoteError(note_, path, what);
     failed_ = true;
   }
 
@@ -451,19 +454,19 @@ class TreeCopier {
     // stat, not open, decides what the entry is: opening a device or a FIFO can block or act.
     if (S_ISLNK(info.st_mode) && ::fstatat(source_.Get(), name.c_str(), &info, 0) != 0) {
       if (errno == ENOENT || errno == ELOOP || errno == ENOTDIR) {
-        return Note(path, "skipped, a link that leads nowhere");
+        return Note(note_, path, "skipped, a link that leads nowhere");
       }
       return FailError(path, "not copied, where its link leads cannot be read");
     }
     if (S_ISDIR(info.st_mode)) return Enter(name, path, info);
     if (S_ISREG(info.st_mode)) return CopyFile(name, path, info);
-    Note(path, "skipped, neither a regular file nor a directory");
+    Note(note_, path, "skipped, neither a regular file nor a directory");
   }
 
   // Goes down into the subdirectory name: it becomes the level the walk works on.
   void Enter(const std::string& name, const std::string& path, const struct stat& expected) {
     if (IsLoop(IdOf(expected))) {
-      return Note(path, "skipped, a link back into a directory being copied or above it");
+      return Note(note_, path, "skipped, a link back into a directory being copied or above it");
     }
     OwnedHandle source = OpenDirectoryAt(source_.Get(), name.c_str(), 0);
     if (!source.IsOpen()) return FailError(path, "not copied, it cannot be opened");
@@ -471,7 +474,8 @@ class TreeCopier {
       return Fail(path, "not copied, it changed while it was copied");
     }
     if (pseudo_.Contains(source.Get(), expected)) {
-      return Note(path, "skipped, a file system of the kernel's (such as /proc, /sys or /dev)");
+      return Note(note_, path,
+                  "skipped, a file system of the kernel's (such as /proc, /sys or /dev)");
     }
     OwnedHandle destination = OpenDestinationDirectory(name);
     struct stat destinationInfo {};
@@ -628,6 +632,7 @@ class TreeCopier {
 
   const std::string sourcePath_;
   const std::size_t destinationPathLength_;
+  const NoteSink& note_;
   std::size_t pathLength_ = 0;  // of the current level below the roots, separators included
   OwnedHandle sourceRoot_;
   OwnedHandle source_;       // the level being copied
@@ -641,21 +646,22 @@ class TreeCopier {
 
 }  // namespace
 
-bool CopyTreeFollowingLinks(const std::wstring& source, const std::wstring& destination) {
+bool CopyTreeFollowingLinks(const std::wstring& source, const std::wstring& destination,
+                            const NoteSink& note) {
   const std::string sourcePath = WideToNarrow(source);
   const std::string destinationPath = WideToNarrow(destination);
   // The source root is taken as given, links included: it is the user's own choice.
   const OwnedHandle sourceRoot(
       ::open(sourcePath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
   if (!sourceRoot.IsOpen()) {
-    NoteError(sourcePath, "cannot be opened as the source");
+    NoteError(note, sourcePath, "cannot be opened as the source");
     return false;
   }
   const CopiedModes modes;
   bool created = false;
-  const OwnedHandle destinationRoot = OpenDestination(destinationPath, modes, &created);
+  const OwnedHandle destinationRoot = OpenDestination(note, destinationPath, modes, &created);
   if (!destinationRoot.IsOpen()) return false;
-  TreeCopier copier(sourcePath, destinationPath.size());
+  TreeCopier copier(sourcePath, destinationPath.size(), note);
   const bool complete = copier.Run(sourceRoot.Get(), destinationRoot.Get());
   struct stat sourceInfo {};
   if (created && ::fstat(sourceRoot.Get(), &sourceInfo) == 0) {
