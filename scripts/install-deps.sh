@@ -26,8 +26,8 @@ done
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 if [ "${UIPPACK_WITH_WINDOWS:-1}" = 1 ]; then
-  # The Windows tests build luac.exe from Debian's lua5.4 source package: the source index
-  # must be there before the one update below.
+  # The Windows tests build luac.exe and libarchive from Debian's lua5.4 and libarchive source
+  # packages: the source index must be there before the one update below.
   # apt-get source needs a deb-src entry. Without one, add source entries for the Debian
   # archives this machine already uses (same addresses, suites and keys).
   # shellcheck disable=SC2016 # apt's own format field, not a shell expansion

@@ -3,7 +3,8 @@
 #   BUILD/wine/prefix   a fresh 64-bit Wine prefix (Wine's own cmd.exe, xcopy, rd, del)
 #   BUILD/bin/7z.exe    the real 7-Zip for Windows (7za.exe from the npm package 7zip-bin)
 #   BUILD/bin/luac.exe  the real Lua 5.4 compiler, built with mingw-w64 from Debian's lua5.4
-# (both from scripts/windows-tools.sh) and the Unix locale zh_CN.UTF-8, with which Wine runs a
+#   BUILD/wine/libarchive  the static libarchive that uipcheck.exe is linked with
+# (all three from scripts/windows-tools.sh) and the Unix locale zh_CN.UTF-8, with which Wine runs a
 # Chinese Windows (code page 936).
 # BUILD defaults to build/win64. Installs missing Debian packages first (as root, or through
 # sudo). A second run only checks what is there. Nothing here is committed.
