@@ -42,9 +42,16 @@ ArchiveReader::Step ArchiveReader::Next(ArchiveEntry* entry) {
   entry->headerAt = static_cast<std::uint64_t>(archive_read_header_position(archive_.get()));
   entry->warning = result == ARCHIVE_WARN ? error() : std::string();
 
+#ifdef _WIN32
+  // Here libarchive holds the name as UTF-16 and would make UTF-8 of it through the C runtime's
+  // code page, which msvcrt.dll cannot set to UTF-8: the wide name, made UTF-8 as paths are.
+  const wchar_t* wide = archive_entry_pathname_w(header);
+  entry->name = wide != nullptr ? DisplayText(fs::path(wide)) : "";
+#else
   const char* name = archive_entry_pathname_utf8(header);
   if (name == nullptr) name = archive_entry_pathname(header);
   entry->name = name != nullptr ? name : "";
+#endif
   while (!entry->name.empty() && entry->name.back() == '/') entry->name.pop_back();
   const auto type = archive_entry_filetype(header);
   entry->isDirectory = type == AE_IFDIR;
