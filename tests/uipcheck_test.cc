@@ -7,6 +7,7 @@
 #include <fstream>
 #include <optional>
 #include <regex>
+#include <set>
 
 #include "container/container_format.h"
 #include "container/container_operations.h"
@@ -16,9 +17,25 @@
 namespace uippack::testing {
 namespace {
 
-// Runs a tool from the build's bin directory in cwd; the shell splits the arguments at spaces.
+// Runs a tool of the build under test in cwd (under Wine the Windows one, uipcheck.exe included);
+// the shell splits the arguments at spaces. The rows are written with LF line ends.
 ProcessResult Tool(const std::string& name, const std::string& arguments, const fs::path& cwd) {
-  return RunProcess({"/bin/sh", "-c", "exec \"$0\" " + arguments, (BinDir() / name).string()}, cwd);
+  const Target& t = TheTarget();
+  ProcessResult result = RunProcess(
+      {"/bin/sh", "-c", (t.wine ? "exec /usr/bin/wine \"$0\" " : "exec \"$0\" ") + arguments,
+       (t.bin / (name + t.exe)).string()},
+      cwd, t.wine ? Lines{"LC_ALL=C.UTF-8"} : Lines{});
+  for (std::string* text : {&result.out, &result.err})
+    *text = std::regex_replace(*text, std::regex("\r\n"), "\n");
+  return result;
+}
+
+// The row's expectation for the target: on Windows a path's separator is a backslash, doubled
+// in JSON.
+std::regex Expected(const std::string& line) {
+  return std::regex(
+      TheTarget().wine ? std::regex_replace(line, std::regex("/"), R"((?:/|\\{1,2}))") : line,
+      std::regex::multiline);
 }
 
 void Pack(const fs::path& t, const std::string& mode) {
@@ -232,14 +249,20 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        After(Write("out/x\nuipcheck: out is the pack of pkg")), "pkg out", 1,
        R"(^out/x\\x0auipcheck: out is the pack of pkg: expected nothing, found file)"},
   };
+  // What a Windows file system does not hold: FIFOs, links, names of bytes or with a line end.
+  const std::set<std::string> posixOnly = {
+      "a FIFO is reported, never waited on", "links read through, what the copy leaves out absent",
+      "a link in the destination", "a name of bytes that are not UTF-8",
+      "a name that would print a verdict of its own"};
   std::optional<TempDir> temp;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (TheTarget().wine && posixOnly.contains(c.name)) continue;
     if (c.setup) c.setup(temp.emplace().path());
     const ProcessResult result = Tool("uipcheck", c.arguments, temp->path());
     const std::string output = result.out + result.err;
     EXPECT_EQ(result.exitStatus, c.exitStatus) << output;
-    EXPECT_TRUE(std::regex_search(output, std::regex(c.line, std::regex::multiline))) << output;
+    EXPECT_TRUE(std::regex_search(output, Expected(c.line))) << output;
   }
 }
 
@@ -487,7 +510,7 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
     const ProcessResult result = Tool("uipcheck", c.arguments, temp.path());
     const std::string output = result.out + result.err;
     EXPECT_EQ(result.exitStatus, c.line[1] == 'u' ? 0 : 1) << output;
-    EXPECT_TRUE(std::regex_search(output, std::regex(c.line, std::regex::multiline))) << output;
+    EXPECT_TRUE(std::regex_search(output, Expected(c.line))) << output;
   }
 }
 
@@ -512,6 +535,7 @@ constexpr bool kSanitized = false;
 #endif
 
 TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
+  if (TheTarget().wine) GTEST_SKIP() << "measures a POSIX process";
   TempDir temp;
   Packed("")(temp.path());
   std::vector<StoredEntry> stray;
