@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Makes the Windows bundle from the mingw-w64 build: BUILD/uippack-VERSION-win64.zip, holding
 # one folder uippack-VERSION-win64 with
-#   uippack.exe, ScriptStager.exe, uipcheck.exe (when the build made one)
+#   uippack.exe, ScriptStager.exe, uipcheck.exe
 #   7z.exe, luac.exe            as scripts/windows-tools.sh obtains them
 #   README.txt, LICENSE.txt     text with CR LF line ends, as Notepad wants it
 #   licenses\                   the licence texts of everything else the bundle carries
 # uippack.exe starts its tools from its own folder, so the folder can be unpacked anywhere.
-# BUILD defaults to build/win64 and must have been built (cmake --build --preset win64). The
-# version is the one set in CMakeLists.txt's project(). Prints the path of the zip.
+# BUILD defaults to build/win64 and must have been built (cmake --build --preset win64), with the
+# libarchive of scripts/windows-tools.sh there before the configure step, or the build has no
+# uipcheck.exe. The version is the one set in CMakeLists.txt's project(). Prints the path of the
+# zip.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -16,9 +18,10 @@ version="$(sed -n 's/^project(uippack VERSION \([0-9][0-9.]*\).*/\1/p' "$root/CM
 [ -n "$version" ] || { echo "bundle: no version in CMakeLists.txt's project()" >&2; exit 1; }
 name="uippack-$version-win64"
 
-for program in uippack ScriptStager; do
+for program in uippack ScriptStager uipcheck; do
   [ -f "$build/bin/$program.exe" ] || {
-    echo "bundle: $build/bin/$program.exe is missing; build the win64 preset first" >&2
+    echo "bundle: $build/bin/$program.exe is missing; build the win64 preset first" \
+      "(uipcheck.exe: after scripts/windows-tools.sh, which builds libarchive)" >&2
     exit 1
   }
 done
@@ -27,15 +30,15 @@ done
 stage="$build/bundle/$name"
 rm -rf "$build/bundle"
 mkdir -p "$stage/licenses"
-programs=(uippack.exe ScriptStager.exe 7z.exe luac.exe)
-[ -f "$build/bin/uipcheck.exe" ] && programs+=(uipcheck.exe)
-for program in "${programs[@]}"; do cp "$build/bin/$program" "$stage/"; done
+for program in uippack.exe ScriptStager.exe uipcheck.exe 7z.exe luac.exe; do
+  cp "$build/bin/$program" "$stage/"
+done
 # Ours without their symbols (7z.exe comes as it is published, luac.exe is linked with -s).
 # The same bytes from the same build: strip stamps a PE file with SOURCE_DATE_EPOCH, or with the
 # time it runs, and the zip's entries get that time too: the time of the last commit.
 export SOURCE_DATE_EPOCH="${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}"
 for program in uippack.exe ScriptStager.exe uipcheck.exe; do
-  [ ! -f "$stage/$program" ] || x86_64-w64-mingw32-strip "$stage/$program"
+  x86_64-w64-mingw32-strip "$stage/$program"
 done
 
 # Text for Windows: every line ends with CR LF (lines that have one already keep it).
@@ -78,13 +81,15 @@ lua_copyright="$(first "$build"/wine/lua-source/lua5.4-*/debian/copyright "$doc/
   echo
   cat "$doc/libz-mingw-w64-dev/copyright"
 } | text >"$stage/licenses/zlib.txt"
-if [ -f "$stage/uipcheck.exe" ]; then
-  {
-    echo "uipcheck.exe reads ZIP archives with libarchive."
-    echo
-    cat "$(first "$doc/libarchive-dev/copyright" "$doc/libarchive13/copyright")"
-  } | text >"$stage/licenses/libarchive.txt"
-fi
+archive_copyright="$(first "$build"/wine/libarchive-source/libarchive-*/debian/copyright \
+  "$doc/libarchive13/copyright")"
+{
+  echo "uipcheck.exe reads ZIP archives with libarchive, linked statically, built with mingw-w64"
+  echo "from Debian's libarchive source package. libarchive is under the BSD 2-clause licence, with"
+  echo "parts under other permissive licences, as detailed below:"
+  echo
+  cat "$archive_copyright"
+} | text >"$stage/licenses/libarchive.txt"
 
 zip="$build/$name.zip"
 rm -f "$zip"
