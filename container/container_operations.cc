@@ -12,8 +12,8 @@
 
 #include "container/container_format.h"
 #include "platform/file.h"
-#include "platform/log_services.h"
 #include "platform/path.h"
+#include "platform/process_identity.h"
 
 namespace uippack::container {
 namespace {

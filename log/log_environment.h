@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/log_services.h"
+#include "platform/clock.h"
 
 namespace uippack::logging {
 
@@ -23,7 +23,7 @@ struct LogEnvironment {
   std::function<platform::CalendarTime()> utcTime;
 };
 
-// The platform's folders and clock.
+// The system's folders and clock.
 LogEnvironment SystemLogEnvironment();
 
 // Replaces what every later LogWrite uses. Not synchronised with writers: set it before any

@@ -117,9 +117,9 @@ void AppendWithWideStrings(const wchar_t* format, std::wstring* out) {
 std::wstring FormatUserMessage(const wchar_t* format, va_list* args) {
   MessageJob job{format, args, {}, {}, 0};
   job.wideFormat.reserve(256);
-  std::uint32_t faultCode = 0;
-  if (!platform::RunFaultGuarded(FormatStep, &job, &faultCode)) {
-    return AccessErrorText(format, faultCode);
+  platform::MemoryFault fault;
+  if (!platform::RunFaultGuarded(FormatStep, &job, &fault)) {
+    return AccessErrorText(format, ExceptionCodeOf(fault));
   }
   return std::wstring(job.buffer.data(), job.length);
 }
@@ -135,6 +135,18 @@ std::wstring AccessErrorText(const void* address, std::uint32_t code) {
   std::swprintf(hexCode, std::size(hexCode), L"%08x", static_cast<unsigned>(code));
   return L"(!!!)Access Error, Invalid Memory Address : 0x" + hexAddress + L", ExceptionCode : 0x" +
          hexCode;
+}
+
+std::uint32_t ExceptionCodeOf(const platform::MemoryFault& fault) {
+  switch (fault.kind) {
+    case platform::FaultKind::kAccessViolation:
+      return 0xC0000005;
+    case platform::FaultKind::kPageError:
+      return 0xC0000006;
+    case platform::FaultKind::kOther:
+      break;
+  }
+  return fault.systemCode;
 }
 
 }  // namespace uippack::logging

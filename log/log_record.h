@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/log_services.h"
+#include "platform/clock.h"
+#include "platform/fault_guard.h"
 
 namespace uippack::logging {
 
@@ -58,5 +59,8 @@ std::wstring FormatUserMessage(const wchar_t* format, va_list* args);
 // "(!!!)Access Error, Invalid Memory Address : 0x<address>, ExceptionCode : 0x<code>", the
 // address in upper-case hexadecimal zero-filled to the width of a pointer.
 std::wstring AccessErrorText(const void* address, std::uint32_t code);
+// The exception code that names a fault in that text, the Windows one wherever the fault came
+// from: 0xC0000005 for an access violation, 0xC0000006 for a page that cannot be read in.
+std::uint32_t ExceptionCodeOf(const platform::MemoryFault& fault);
 
 }  // namespace uippack::logging

@@ -10,8 +10,14 @@
 
 #include "log/log_environment.h"
 #include "log/log_record.h"
-#include "platform/log_services.h"
+#include "platform/clock.h"
+#include "platform/debugger.h"
+#include "platform/known_folder.h"
+#include "platform/named_lock.h"
 #include "platform/process.h"
+#include "platform/process_identity.h"
+#include "platform/shared_directory.h"
+#include "platform/text.h"
 
 namespace uippack {
 namespace logging {
@@ -36,6 +42,18 @@ constexpr wchar_t kCarriageReturnSymbol = L'\u240D';
 // Any static of the facility will do: its address tells which module holds the facility.
 const char kModuleMarker = 0;
 
+// The shared log's first folder: the machine's common application data on Windows. Elsewhere the
+// system's own log folder, and only when this run may create files there: a folder it may not
+// write to would end the record without trying the temporary folder.
+bool MachineLogFolder(std::wstring* folder) {
+#ifdef _WIN32
+  return platform::GetKnownFolder(platform::KnownFolder::kMachineData, folder);
+#else
+  *folder = L"/var/log";
+  return platform::MayCreateFilesIn(*folder);
+#endif
+}
+
 // Makes sure the log directory is there; only its last level is created.
 bool EnsureDirectory(const std::wstring& directory) {
   return platform::DirectoryExists(directory) || platform::CreateSharedDirectory(directory);
@@ -56,7 +74,7 @@ enum class Opening { Opened, NotOpened, NoDirectory };
 // A directory that is there but refused (a link, or one where others may swap the files) counts
 // as a file that cannot be opened, so the record moves on to the fallback.
 Opening OpenIn(const std::wstring& folder, const std::wstring& programName,
-               platform::LogDirectory* directory, platform::SharedAppendFile* file,
+               platform::HeldDirectory* directory, platform::SharedAppendFile* file,
                std::wstring* name) {
   const std::wstring directoryPath = LogDirectoryIn(folder);
   if (!EnsureDirectory(directoryPath)) return Opening::NoDirectory;
@@ -67,7 +85,7 @@ Opening OpenIn(const std::wstring& folder, const std::wstring& programName,
 }
 
 // The first location holds one UTC calendar month at a time.
-void ReplaceIfFromEarlierMonth(const platform::LogDirectory& directory, const std::wstring& name,
+void ReplaceIfFromEarlierMonth(const platform::HeldDirectory& directory, const std::wstring& name,
                                platform::SharedAppendFile* file) {
   platform::CalendarTime created;
   if (!file->GetCreationTime(&created)) return;
@@ -85,7 +103,7 @@ bool OpenSharedLogFile(const std::wstring& programName, platform::SharedAppendFi
   std::wstring folder;
   std::wstring name;
   if (environment.commonAppDataFolder(&folder)) {
-    platform::LogDirectory directory;
+    platform::HeldDirectory directory;
     switch (OpenIn(folder, programName, &directory, file, &name)) {
       case Opening::NoDirectory:
         return false;
@@ -98,7 +116,7 @@ bool OpenSharedLogFile(const std::wstring& programName, platform::SharedAppendFi
     if (file->IsOpen()) return true;
   }
   if (!environment.tempFolder(&folder)) return false;
-  platform::LogDirectory directory;
+  platform::HeldDirectory directory;
   return OpenIn(folder, programName, &directory, file, &name) == Opening::Opened;
 }
 
@@ -119,7 +137,7 @@ class Record {
     // what follows it pass for a record of its own.
     std::replace(line.begin(), line.end(), L'\r', kCarriageReturnSymbol);
     line += L"\r\n";
-    text_ = platform::NarrowLogLine(line);
+    text_ = platform::WideToNarrowBestFit(line);
     platform::SendToDebugger(*text_);
     return *text_;
   }
@@ -156,7 +174,7 @@ bool WriteToOwnLog(const std::wstring& programName, Record* record) {
   std::wstring name;
   if (!Environment().userStateFolder(&folder)) return false;
   const std::wstring directoryPath = LogDirectoryIn(folder);
-  platform::LogDirectory directory;
+  platform::HeldDirectory directory;
   platform::FileLock lock;
   platform::SharedAppendFile file;
   return LogFileNameIn(directoryPath, programName, &name) && directory.OpenPrivate(directoryPath) &&
@@ -180,8 +198,15 @@ void Write(const wchar_t* format, va_list* args) {
 }  // namespace
 
 LogEnvironment SystemLogEnvironment() {
-  return LogEnvironment{platform::GetCommonAppDataFolder, platform::GetTempFolder,
-                        platform::GetUserStateFolder, platform::LocalTimeNow, platform::UtcTimeNow};
+  return LogEnvironment{
+      MachineLogFolder,
+      [](std::wstring* folder) {
+        return platform::GetKnownFolder(platform::KnownFolder::kTemporary, folder);
+      },
+      [](std::wstring* folder) {
+        return platform::GetKnownFolder(platform::KnownFolder::kUserState, folder);
+      },
+      platform::LocalTimeNow, platform::UtcTimeNow};
 }
 
 void SetLogEnvironment(LogEnvironment environment) { Environment() = std::move(environment); }

@@ -12,6 +12,9 @@ namespace uippack::platform {
 // The system's narrow encoding: the ANSI code page on Windows (unrepresentable characters
 // become its default character), UTF-8 on POSIX (U+DC80..U+DCFF become the raw byte again).
 std::string WideToNarrow(std::wstring_view text);
+// WideToNarrow for text that is only read, never a name: on Windows a character the code page
+// lacks may become a look-alike (best-fit mapping), and the text ends at its first NUL.
+std::string WideToNarrowBestFit(const std::wstring& text);
 // The reverse of WideToNarrow; on POSIX invalid UTF-8 bytes become U+DC80..U+DCFF.
 std::wstring NarrowToWide(std::string_view text);
 

@@ -82,6 +82,8 @@ std::string WideToNarrow(std::wstring_view text) {
   return out;
 }
 
+std::string WideToNarrowBestFit(const std::wstring& text) { return WideToNarrow(text); }
+
 std::wstring NarrowToWide(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());

@@ -9,6 +9,7 @@
 #include "platform/handle.h"
 #include "platform/path.h"
 #include "platform/text.h"
+#include "platform/win32/text_win32.h"
 
 namespace uippack::platform {
 namespace {
@@ -66,25 +67,20 @@ bool FinalPath(const std::wstring& path, std::wstring* finalPath) {
 
 }  // namespace
 
-std::string WideToNarrow(std::wstring_view text) {
+std::string WideToCodePage(UINT codePage, DWORD flags, std::wstring_view text) {
   if (text.empty() || !FitsInt(text.size())) return {};
   const int wideLength = static_cast<int>(text.size());
-  // No best-fit mapping: it would turn characters the code page lacks into look-alikes such as
-  // "\" or ".", and a path converted that way could name another file. The default character
-  // ("?") cannot appear in a Windows file name, so a lossy conversion never names a real one.
-  const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wideLength,
-                                       nullptr, 0, nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(codePage, flags, text.data(), wideLength, nullptr, 0, nullptr, nullptr);
   if (size <= 0) return {};
   std::string narrow(static_cast<std::size_t>(size), '\0');
-  const int converted = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), wideLength,
-                                            narrow.data(), size, nullptr, nullptr);
+  const int converted = WideCharToMultiByte(codePage, flags, text.data(), wideLength, narrow.data(),
+                                            size, nullptr, nullptr);
   narrow.resize(converted > 0 ? static_cast<std::size_t>(converted) : 0);
   return narrow;
 }
 
-namespace {
-
-std::wstring ToWide(UINT codePage, std::string_view text) {
+std::wstring CodePageToWide(UINT codePage, std::string_view text) {
   if (text.empty() || !FitsInt(text.size())) return {};
   const int narrowLength = static_cast<int>(text.size());
   const int size = MultiByteToWideChar(codePage, 0, text.data(), narrowLength, nullptr, 0);
@@ -96,11 +92,20 @@ std::wstring ToWide(UINT codePage, std::string_view text) {
   return wide;
 }
 
-}  // namespace
+std::string WideToNarrow(std::wstring_view text) {
+  // No best-fit mapping: it would turn characters the code page lacks into look-alikes such as
+  // "\" or ".", and a path converted that way could name another file. The default character
+  // ("?") cannot appear in a Windows file name, so a lossy conversion never names a real one.
+  return WideToCodePage(CP_ACP, WC_NO_BEST_FIT_CHARS, text);
+}
 
-std::wstring NarrowToWide(std::string_view text) { return ToWide(CP_ACP, text); }
+std::string WideToNarrowBestFit(const std::wstring& text) {
+  return WideToCodePage(CP_ACP, 0, text.c_str());
+}
 
-std::wstring Utf8ToWide(std::string_view text) { return ToWide(CP_UTF8, text); }
+std::wstring NarrowToWide(std::string_view text) { return CodePageToWide(CP_ACP, text); }
+
+std::wstring Utf8ToWide(std::string_view text) { return CodePageToWide(CP_UTF8, text); }
 
 std::wstring AbsolutePath(const std::wstring& path) { return FullPathName(path); }
 

@@ -12,7 +12,7 @@
 
 #include "platform/directory.h"
 #include "platform/file.h"
-#include "platform/log_services.h"
+#include "platform/named_lock.h"
 #include "platform/path.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -90,7 +90,7 @@ int wmain(int argc, wchar_t** argv) {
 
   // A user's own log folder is made level by level; its lock is held by one handle at a time,
   // and given up when its holder goes.
-  LogDirectory own;
+  HeldDirectory own;
   CHECK(own.OpenPrivate(root + L"\\own\\state\\RUNTRAIL\\"));
   {
     FileLock first, second;

@@ -1,0 +1,23 @@
+// The folders the system keeps for a purpose.
+#pragma once
+
+#include <string>
+
+namespace uippack::platform {
+
+enum class KnownFolder {
+  // Data every user of the machine shares: CSIDL_COMMON_APPDATA. POSIX has no such folder.
+  kMachineData,
+  // This user's own state, which nobody else can write to: CSIDL_LOCAL_APPDATA; $XDG_STATE_HOME
+  // when it is an absolute path, else $HOME/.local/state (HOME must be absolute).
+  kUserState,
+  // Temporary files: GetTempPathW (ending in a backslash); $TMPDIR when it is an absolute path,
+  // else /tmp.
+  kTemporary,
+};
+
+// The folder's path; the Windows shell folders are created if missing. False when the system has
+// no such folder or it cannot be had.
+bool GetKnownFolder(KnownFolder which, std::wstring* folder);
+
+}  // namespace uippack::platform
