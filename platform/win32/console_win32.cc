@@ -13,6 +13,7 @@
 
 #include "platform/console.h"
 #include "platform/handle.h"
+#include "platform/win32/text_win32.h"
 
 namespace uippack::platform {
 namespace {
@@ -34,19 +35,6 @@ bool IsConsole(HANDLE output) {
   return GetConsoleMode(output, &mode) != 0;
 }
 
-std::string ToUtf8(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  const int converted =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-  utf8.resize(converted > 0 ? static_cast<std::size_t>(converted) : 0);
-  return utf8;
-}
-
 void WriteLineTo(DWORD stream, std::wstring_view text) {
   const HANDLE output = GetStdHandle(stream);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
@@ -65,7 +53,7 @@ void WriteLineTo(DWORD stream, std::wstring_view text) {
     return;
   }
 
-  const std::string line = ToUtf8(WithLineEnds(text));
+  const std::string line = WideToCodePage(CP_UTF8, 0, WithLineEnds(text));
   // A closed or broken output must not stop the run, so a failed write is let go. Pipes and
   // files take the bytes at once; nothing of ours is buffered to flush.
   WriteAll(output, line.data(), line.size());
