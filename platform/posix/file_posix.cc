@@ -1,4 +1,4 @@
-// ExclusiveFile, DeleteFileAt and FileBuffer for POSIX.
+// Files for POSIX: ExclusiveFile, the moves and the deletion, FileBuffer, and ReadOnlyFile.
 //
 // Exclusivity: every opener takes flock(LOCK_EX | LOCK_NB) right after open(2) and gives up
 // when another holder has it, which is the nearest POSIX match for Win32 share mode 0:
@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <utility>
@@ -170,6 +171,51 @@ FileBuffer::~FileBuffer() {
   } else {
     delete[] data_;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool ReadOnlyFile::Open(const std::wstring& path, std::string* error) {
+  handle_.Close();
+  // O_NONBLOCK: opening a FIFO must not wait for a writer. O_NOFOLLOW: a link is refused.
+  int fd;
+  do {
+    fd = ::open(WideToNarrow(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    *error = errno == ELOOP ? "a symbolic link" : std::strerror(errno);
+    return false;
+  }
+  OwnedHandle file(fd);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *error = "not a regular file";
+    return false;
+  }
+  handle_ = std::move(file);
+  size_ = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool ReadOnlyFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length, std::size_t* got,
+                          std::string* error) const {
+  *got = 0;
+  while (*got < length) {
+    const ssize_t n = ::pread(handle_.Get(), static_cast<char*>(buffer) + *got, length - *got,
+                              static_cast<off_t>(offset + *got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = std::strerror(errno);
+      return false;
+    }
+    if (n == 0) break;
+    *got += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 }  // namespace uippack::platform
