@@ -65,8 +65,6 @@ class ReadOnlyFile {
 };
 
 bool DeleteFileAt(const std::wstring& path);
-// Gives the file at `from` the name `to` in the same file system, replacing a file there.
-bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
 // Gives the file at `from` the name `to` in the same file system; false, changing nothing, when
 // anything stands at `to` already.
 bool MoveFileExclusive(const std::wstring& from, const std::wstring& to);

@@ -100,10 +100,6 @@ bool ExclusiveFile::Flush() {
 
 bool ExclusiveFile::Rewind() { return IsOpen() && ::lseek(handle_.Get(), 0, SEEK_SET) == 0; }
 
-bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
-  return ::rename(WideToNarrow(from).c_str(), WideToNarrow(to).c_str()) == 0;
-}
-
 bool MoveFileExclusive(const std::wstring& from, const std::wstring& to) {
   const std::string source = WideToNarrow(from);
   const std::string target = WideToNarrow(to);

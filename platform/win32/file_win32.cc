@@ -70,10 +70,6 @@ bool ExclusiveFile::Rewind() {
 
 bool DeleteFileAt(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
 
-bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
 bool MoveFileExclusive(const std::wstring& from, const std::wstring& to) {
   return MoveFileExW(from.c_str(), to.c_str(), 0) != 0;  // never replaces
 }
