@@ -1,5 +1,6 @@
 // ScriptStager's logic: reading the configuration and keeping or dropping the lines of a Lua
-// script between --#if / --#else / --#endif. Pure functions on bytes; main.cc does the files.
+// script between --#if / --#else / --#endif. Pure functions on bytes; staged_file.h does the
+// files.
 #pragma once
 
 #include <cstddef>
