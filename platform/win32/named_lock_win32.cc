@@ -19,7 +19,7 @@ bool NamedMutexLock::Acquire(const std::wstring& name, unsigned waitMilliseconds
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   if (!mutex.IsOpen()) return false;
   // An existing mutex is opened without granting ownership; an abandoned one counts as ours.
-  // Any user may hold it, so the wait is bounded; a lock not had in time means no record.
+  // Any user may hold it, so the wait is bounded.
   if (existed) {
     const DWORD waited = WaitForSingleObject(mutex.Get(), waitMilliseconds);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
