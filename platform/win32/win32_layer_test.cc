@@ -15,6 +15,7 @@
 #include "platform/named_lock.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "platform/shared_directory.h"
 #include "platform/text.h"
 
 using namespace uippack::platform;
