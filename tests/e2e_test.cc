@@ -185,8 +185,8 @@ TEST(Pack, PackageBecomesItsShippingFormAndComesBack) {
   ASSERT_EQ(packed.exitStatus, 0) << packed.out;
   Lines expected = {"Start packing uip files, please wait..."};
   for (const std::string item : {"cond.lua", "main.lua", "screens/home.lua", script.c_str()})
-    for (const std::string step : {"PreCompile ", "Compile "})
-      expected.push_back(step + "out/layout/" + item + " finished!");
+    for (const char* step : {"PreCompile ", "Compile "})
+      expected.push_back(std::string(step).append("out/layout/").append(item).append(" finished!"));
   expected.insert(expected.end(),
                   {"Compile all lua files finished!", "Compress out/layout finished!",
                    "Compress all layout directories finished!"});
@@ -496,8 +496,8 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
     const std::string dayBefore = today();
     std::vector<std::future<ProcessResult>> runs;
     for (const Lines& run : arguments) {
-      runs.push_back(std::async(std::launch::async, [&] {
-        return Uippack(run, s.work, {"LC_ALL=" + locale, "TMPDIR=" + s.work.string()}, executable);
+      runs.push_back(std::async(std::launch::async, [&, &name = locale] {
+        return Uippack(run, s.work, {"LC_ALL=" + name, "TMPDIR=" + s.work.string()}, executable);
       }));
     }
     for (auto& run : runs) EXPECT_EQ(run.get().exitStatus, kFailed);
