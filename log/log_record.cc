@@ -139,11 +139,11 @@ std::wstring AccessErrorText(const void* address, std::uint32_t code) {
 
 std::uint32_t ExceptionCodeOf(const platform::MemoryFault& fault) {
   switch (fault.kind) {
-    case platform::FaultKind::kAccessViolation:
+    case platform::FaultKind::AccessViolation:
       return 0xC0000005;
-    case platform::FaultKind::kPageError:
+    case platform::FaultKind::PageError:
       return 0xC0000006;
-    case platform::FaultKind::kOther:
+    case platform::FaultKind::Other:
       break;
   }
   return fault.systemCode;

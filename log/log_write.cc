@@ -47,7 +47,7 @@ const char kModuleMarker = 0;
 // write to would end the record without trying the temporary folder.
 bool MachineLogFolder(std::wstring* folder) {
 #ifdef _WIN32
-  return platform::GetKnownFolder(platform::KnownFolder::kMachineData, folder);
+  return platform::GetKnownFolder(platform::KnownFolder::MachineData, folder);
 #else
   *folder = L"/var/log";
   return platform::MayCreateFilesIn(*folder);
@@ -201,10 +201,10 @@ LogEnvironment SystemLogEnvironment() {
   return LogEnvironment{
       MachineLogFolder,
       [](std::wstring* folder) {
-        return platform::GetKnownFolder(platform::KnownFolder::kTemporary, folder);
+        return platform::GetKnownFolder(platform::KnownFolder::Temporary, folder);
       },
       [](std::wstring* folder) {
-        return platform::GetKnownFolder(platform::KnownFolder::kUserState, folder);
+        return platform::GetKnownFolder(platform::KnownFolder::UserState, folder);
       },
       platform::LocalTimeNow, platform::UtcTimeNow};
 }

@@ -48,9 +48,9 @@ TEST(LogRecordTest, NamesTextsReplacementAndFormat) {
                 std::wstring(sizeof(void*) * 2 - 2, L'0') + L"AB, ExceptionCode : 0xc0000005");
   // Faults are named by their Windows codes on every system; one it has no name for by its own.
   using platform::FaultKind;
-  EXPECT_EQ(ExceptionCodeOf({FaultKind::kAccessViolation, 11}), 0xC0000005u);
-  EXPECT_EQ(ExceptionCodeOf({FaultKind::kPageError, 7}), 0xC0000006u);
-  EXPECT_EQ(ExceptionCodeOf({FaultKind::kOther, 0xC0000094}), 0xC0000094u);
+  EXPECT_EQ(ExceptionCodeOf({FaultKind::AccessViolation, 11}), 0xC0000005u);
+  EXPECT_EQ(ExceptionCodeOf({FaultKind::PageError, 7}), 0xC0000006u);
+  EXPECT_EQ(ExceptionCodeOf({FaultKind::Other, 0xC0000094}), 0xC0000094u);
 
   // A clock set back a year still replaces a file from a lower month number.
   const int cases[][3] = {{2024, 6, 0}, {2024, 7, 1}, {2024, 5, 0}, {2025, 1, 1},

@@ -6,13 +6,13 @@
 namespace uippack::platform {
 
 enum class FaultKind {
-  kAccessViolation,  // memory that may not be touched: EXCEPTION_ACCESS_VIOLATION, SIGSEGV
-  kPageError,        // a mapped page that cannot be read in: EXCEPTION_IN_PAGE_ERROR, SIGBUS
-  kOther,            // any other error a structured exception reports (Windows only)
+  AccessViolation,  // memory that may not be touched: EXCEPTION_ACCESS_VIOLATION, SIGSEGV
+  PageError,        // a mapped page that cannot be read in: EXCEPTION_IN_PAGE_ERROR, SIGBUS
+  Other,            // any other error a structured exception reports (Windows only)
 };
 
 struct MemoryFault {
-  FaultKind kind = FaultKind::kOther;
+  FaultKind kind = FaultKind::Other;
   std::uint32_t systemCode = 0;  // the exception code on Windows, the signal number on POSIX
 };
 

@@ -7,13 +7,13 @@ namespace uippack::platform {
 
 enum class KnownFolder {
   // Data every user of the machine shares: CSIDL_COMMON_APPDATA. POSIX has no such folder.
-  kMachineData,
+  MachineData,
   // This user's own state, which nobody else can write to: CSIDL_LOCAL_APPDATA; $XDG_STATE_HOME
   // when it is an absolute path, else $HOME/.local/state (HOME must be absolute).
-  kUserState,
+  UserState,
   // Temporary files: GetTempPathW (ending in a backslash); $TMPDIR when it is an absolute path,
   // else /tmp.
-  kTemporary,
+  Temporary,
 };
 
 // The folder's path; the Windows shell folders are created if missing. False when the system has

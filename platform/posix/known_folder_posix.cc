@@ -28,12 +28,12 @@ std::optional<std::string> UserStateFolder() {
 bool GetKnownFolder(KnownFolder which, std::wstring* folder) {
   std::optional<std::string> path;
   switch (which) {
-    case KnownFolder::kMachineData:
+    case KnownFolder::MachineData:
       break;
-    case KnownFolder::kUserState:
+    case KnownFolder::UserState:
       path = UserStateFolder();
       break;
-    case KnownFolder::kTemporary:
+    case KnownFolder::Temporary:
       path = AbsoluteFromEnvironment("TMPDIR").value_or("/tmp");
       break;
   }

@@ -8,9 +8,9 @@ namespace uippack::platform {
 namespace {
 
 MemoryFault FaultOf(DWORD code) {
-  const FaultKind kind = code == EXCEPTION_ACCESS_VIOLATION ? FaultKind::kAccessViolation
-                         : code == EXCEPTION_IN_PAGE_ERROR  ? FaultKind::kPageError
-                                                            : FaultKind::kOther;
+  const FaultKind kind = code == EXCEPTION_ACCESS_VIOLATION ? FaultKind::AccessViolation
+                         : code == EXCEPTION_IN_PAGE_ERROR  ? FaultKind::PageError
+                                                            : FaultKind::Other;
   return MemoryFault{kind, code};
 }
 

@@ -28,11 +28,11 @@ bool TemporaryFolder(std::wstring* folder) {
 
 bool GetKnownFolder(KnownFolder which, std::wstring* folder) {
   switch (which) {
-    case KnownFolder::kMachineData:
+    case KnownFolder::MachineData:
       return ShellFolder(CSIDL_COMMON_APPDATA, folder);
-    case KnownFolder::kUserState:
+    case KnownFolder::UserState:
       return ShellFolder(CSIDL_LOCAL_APPDATA, folder);
-    case KnownFolder::kTemporary:
+    case KnownFolder::Temporary:
       return TemporaryFolder(folder);
   }
   return false;
