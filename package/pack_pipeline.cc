@@ -5,6 +5,7 @@
 #include "package/command_templates.h"
 #include "package/consumed_paths.h"
 #include "package/package_builder.h"
+#include "package/package_rules.h"
 #include "package/tool_runner.h"
 #include "package/tree_copier.h"
 #include "package/tree_overlap.h"
@@ -45,7 +46,7 @@ int PackageBuilder::CompileScripts() {
 
 int PackageBuilder::CompressLayoutDirs() {
   const std::wstring toolDirectory = GetToolDirectory();
-  const bool wrap = LayoutOutputsFor(modeOption) != LayoutOutputs::ArchiveOnly;
+  const bool wrap = MakesContainer(LayoutOutputsFor(modeOption));
   for (const std::wstring& entry : layoutDirs) {
     std::wstring directory = entry;
     if (!directory.empty() && directory.back() == platform::kPathSeparator) directory.pop_back();
@@ -54,7 +55,7 @@ int PackageBuilder::CompressLayoutDirs() {
       platform::WriteConsoleLine(L"Compress " + directory + L" finished!");
       continue;
     }
-    const std::wstring archive = directory + L".zip";
+    const std::wstring archive = ArchivePathOf(directory);
 
     const CommandBuffer compress(
         templates::kArchiveLayout,
@@ -79,7 +80,7 @@ int PackageBuilder::CompressResourceDirs() {
     if (!listing.Open(resourceDirectory)) return 0;
     platform::DirectoryEntry entry;
     while (listing.Next(&entry)) {
-      if (!entry.isDirectory || entry.name.empty() || platform::IsHiddenName(entry.name)) continue;
+      if (!entry.isDirectory || !IsArchivedResourceName(entry.name)) continue;
       const std::wstring subdirectory = platform::ChildPath(resourceDirectory, entry.name);
       // A layout directory here was archived, and its line printed, by the layout step.
       if (IsConsumed(subdirectory, consumedPaths)) continue;
@@ -87,7 +88,7 @@ int PackageBuilder::CompressResourceDirs() {
       if (HoldsConsumed(subdirectory, consumedPaths)) runner_.WaitForStarted();
       const CommandBuffer compress(
           templates::kArchiveResource,
-          {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(subdirectory + L".zip"),
+          {ToolDirectoryArgument(toolDirectory), ArchiverPathArgument(ArchivePathOf(subdirectory)),
            ArchiverPathArgument(platform::ChildPath(subdirectory, L"*"))});
       if (!RunToolForItem(runner_, compress, L"Compress ", subdirectory)) return 0;
       StartCommand(runner_,

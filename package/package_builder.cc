@@ -4,15 +4,8 @@
 #include "container/container_operations.h"
 #include "package/tool_runner.h"
 #include "package/tree_copier.h"
-#include "platform/text.h"
 
 namespace uippack {
-
-LayoutOutputs LayoutOutputsFor(const std::wstring& modeOption) {
-  if (modeOption.empty()) return LayoutOutputs::ArchiveAndContainer;
-  return platform::EqualsIgnoringCase(modeOption, L"-uip") ? LayoutOutputs::ContainerOnly
-                                                           : LayoutOutputs::ArchiveOnly;
-}
 
 PackageBuilder::PackageBuilder() : PackageBuilder(SystemCommandRunner(), SystemTreeCopier()) {}
 
@@ -29,9 +22,9 @@ PackageBuilder::~PackageBuilder() {
 }
 
 int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
-  const auto archiveAfterWrap = LayoutOutputsFor(modeOption) == LayoutOutputs::ContainerOnly
-                                    ? container::ArchiveAfterWrap::Delete
-                                    : container::ArchiveAfterWrap::Keep;
+  const auto archiveAfterWrap = KeepsArchive(LayoutOutputsFor(modeOption))
+                                    ? container::ArchiveAfterWrap::Keep
+                                    : container::ArchiveAfterWrap::Delete;
   return container::WrapZipToContainer(zipPath, DrawBlockFactor(), archiveAfterWrap);
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "package/package_rules.h"
+
 namespace uippack {
 
 class CommandRunner;
@@ -11,11 +13,6 @@ class TreeCopier;
 
 // Paths in the order they were discovered; entries are only ever appended.
 using PathList = std::vector<std::wstring>;
-
-// What a pack run leaves of each layout directory: the mode option, decoded.
-enum class LayoutOutputs { ArchiveAndContainer, ContainerOnly, ArchiveOnly };
-// Empty: both; "-uip" in any letter case: the container only; anything else: the archive only.
-LayoutOutputs LayoutOutputsFor(const std::wstring& modeOption);
 
 class PackageBuilder {
  public:

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "package/package_builder.h"
+#include "package/package_rules.h"
 #include "platform/directory.h"
 #include "platform/path.h"
 
@@ -16,7 +17,6 @@ int packItemsFound = 0;
 int unpackItemsFound = 0;
 
 using platform::ChildPath;
-using platform::ExtensionOf;
 using platform::IsHiddenName;
 
 }  // namespace
@@ -31,8 +31,8 @@ int PackageBuilder::CheckPackSource(const std::wstring& source) {
   platform::DirectoryEntry entry;
   while (listing.Next(&entry)) {
     if (entry.isDirectory) {
-      hasLayout = hasLayout || entry.name == L"layout";
-      hasRes = hasRes || entry.name == L"res";
+      hasLayout = hasLayout || IsLayoutDirectoryName(entry.name);
+      hasRes = hasRes || IsResourceDirectoryName(entry.name);
     } else {
       hasNameTable = hasNameTable || entry.name == L"nametable.cfg";
       hasPackageConfig = hasPackageConfig || entry.name == L"package.cfg";
@@ -46,7 +46,7 @@ int PackageBuilder::CheckUnpackSource(const std::wstring& source) {
   if (!listing.Open(source)) return 0;
   platform::DirectoryEntry entry;
   while (listing.Next(&entry)) {
-    if (!entry.isDirectory && entry.name == L"layout.uip") {
+    if (!entry.isDirectory && IsContainerName(entry.name)) {
       unpackSourceFound = 1;
       break;
     }
@@ -65,13 +65,13 @@ int PackageBuilder::CollectPackItems(const std::wstring& root) {
     if (entry.isDirectory) {
       if (IsHiddenName(entry.name)) continue;
       std::wstring path = ChildPath(root, entry.name);
-      if (entry.name == L"layout") {
+      if (IsLayoutDirectoryName(entry.name)) {
         layoutDirs.push_back(path);
-      } else if (entry.name == L"res") {
+      } else if (IsResourceDirectoryName(entry.name)) {
         resourceDirs.push_back(path);
       }
       CollectPackItems(path);
-    } else if (entry.isRegularFile && ExtensionOf(entry.name) == L".lua") {
+    } else if (entry.isRegularFile && IsScriptName(entry.name)) {
       // The compiler writes through what it is handed: never a link or a FIFO.
       scriptFiles.push_back(ChildPath(root, entry.name));
       packItemsFound = 1;
@@ -89,10 +89,10 @@ int PackageBuilder::CollectUnpackItems(const std::wstring& root) {
       if (!IsHiddenName(entry.name)) CollectUnpackItems(ChildPath(root, entry.name));
     } else if (!entry.isRegularFile) {
       continue;  // the archiver would read through a link or wait on a FIFO
-    } else if (entry.name == L"layout.uip") {
+    } else if (IsContainerName(entry.name)) {
       containerFiles.push_back(ChildPath(root, entry.name));
       unpackItemsFound = 1;
-    } else if (ExtensionOf(entry.name) == L".zip") {
+    } else if (IsArchiveName(entry.name)) {
       zipFiles.push_back(ChildPath(root, entry.name));
       unpackItemsFound = 1;
     }
