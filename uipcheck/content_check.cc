@@ -10,7 +10,7 @@
 
 #include "platform/path.h"
 #include "uipcheck/container_check.h"
-#include "uipcheck/package_rules.h"
+#include "uipcheck/core_rules.h"
 
 namespace uipcheck {
 namespace {
@@ -20,6 +20,37 @@ constexpr char kSeparator = static_cast<char>(uippack::platform::kPathSeparator)
 
 std::string EntryKindText(const ArchiveEntry& entry) {
   return entry.isDirectory ? "directory" : entry.isFile ? "file" : "link or special entry";
+}
+
+// Inside an archive: a script the walk reached, that is one with no hidden directory on its
+// way. name uses '/' between levels.
+bool IsReachedScriptEntry(std::string_view name) {
+  std::size_t start = 0;
+  for (std::size_t slash = name.find('/'); slash != std::string_view::npos;
+       slash = name.find('/', start)) {
+    if (IsHiddenName(name.substr(start, slash - start))) return false;
+    start = slash + 1;
+  }
+  return IsScriptName(name.substr(start));
+}
+
+// Lua 5.4 bytecode starts with its signature, the version byte, format 0 and six bytes that
+// catch text-mode damage; every compiled chunk is longer than its 31-byte header.
+constexpr std::string_view kLua54Head{"\x1bLua\x54\x00\x19\x93\r\n\x1a\n", 12};
+constexpr std::size_t kLua54HeaderSize = 31;
+
+// Empty when head (the first bytes of a size-byte file) is Lua 5.4 bytecode, else what it
+// is instead.
+std::string DescribeNonBytecode(std::string_view head, std::uint64_t size) {
+  if (size == 0) return "an empty file";
+  if (head.substr(0, 4) == kLua54Head.substr(0, 4)) {
+    if (head.size() < 5 || head[4] != kLua54Head[4]) return "Lua bytecode of another version";
+    if (head.substr(0, kLua54Head.size()) != kLua54Head || size <= kLua54HeaderSize) {
+      return "damaged Lua bytecode";
+    }
+    return "";
+  }
+  return "Lua source or other text, not bytecode (" + std::to_string(size) + " bytes)";
 }
 
 }  // namespace
@@ -113,13 +144,12 @@ void ContentCheck::CollectExpected(const Place& directory, const std::string& pr
       continue;
     }
     const bool childReached = reached && !IsHiddenName(entry.name);
-    if (layoutsBecomeArchives && childReached && entry.name == kLayoutDirectory) {
+    if (layoutsBecomeArchives && childReached && IsLayoutDirectoryName(entry.name)) {
       ExpectedEntry output{false, true, from};
       output.implied = true;  // either output may be missing, by the run's mode
-      (*expected)[prefix.empty() ? std::string(kContainerName)
-                                 : prefix + "/" + std::string(kContainerName)] = output;
-      (*expected)[prefix.empty() ? std::string(kLayoutArchiveName)
-                                 : prefix + "/" + std::string(kLayoutArchiveName)] = output;
+      (*expected)[prefix.empty() ? ContainerName() : prefix + "/" + ContainerName()] = output;
+      (*expected)[prefix.empty() ? LayoutArchiveName() : prefix + "/" + LayoutArchiveName()] =
+          output;
       continue;
     }
     (*expected)[name] = {true, false, from};
@@ -133,8 +163,8 @@ void ContentCheck::CollectExpected(const Place& directory, const std::string& pr
 // one (then proven the same bytes) or else from inside the container.
 void ContentCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bool hasArchive,
                                       const Place* layoutSource, SourceWalk walk) {
-  const Place container = directory.Child(kContainerName);
-  const Place archive = directory.Child(kLayoutArchiveName);
+  const Place container = directory.Child(ContainerName());
+  const Place archive = directory.Child(LayoutArchiveName());
   ExpectedEntries expectedEntries;
   ExpectedEntries* expected = nullptr;
   if (layoutSource != nullptr) {

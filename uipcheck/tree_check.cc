@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/text.h"
-#include "uipcheck/package_rules.h"
+#include "uipcheck/core_rules.h"
 
 namespace uipcheck {
 namespace {
@@ -164,17 +164,18 @@ void TreeCheck::CheckLayoutOutputs(const Place& directory, bool hasContainer, bo
   const std::string from = layoutSource != nullptr ? " (from " + layoutSource->display + ")" : "";
   if (!mode_.Known()) {
     if (!hasContainer && !hasArchive) {
-      walk_->Difference(JoinDisplay(directory.display, kContainerName),
+      walk_->Difference(JoinDisplay(directory.display, ContainerName()),
                         "layout.uip or layout.zip" + from, "neither");
       return;
     }
-    mode_.Infer(hasContainer, hasArchive,
-                JoinDisplay(directory.display, hasContainer ? kContainerName : kLayoutArchiveName));
+    mode_.Infer(
+        hasContainer, hasArchive,
+        JoinDisplay(directory.display, hasContainer ? ContainerName() : LayoutArchiveName()));
   }
   hasContainer =
-      KeepLayoutOutput(directory, kContainerName, hasContainer, mode_.MakesContainer(), from);
+      KeepLayoutOutput(directory, ContainerName(), hasContainer, mode_.MakesContainer(), from);
   hasArchive =
-      KeepLayoutOutput(directory, kLayoutArchiveName, hasArchive, mode_.KeepsArchive(), from);
+      KeepLayoutOutput(directory, LayoutArchiveName(), hasArchive, mode_.KeepsArchive(), from);
   if (!hasContainer && !hasArchive) return;
   std::optional<Place> source;
   if (layoutSource != nullptr) source = *layoutSource;
@@ -190,8 +191,8 @@ bool TreeCheck::KeepLayoutOutput(const Place& directory, std::string_view name, 
   const std::string where = JoinDisplay(directory.display, name);
   if (present && !made) {
     walk_->Difference(where,
-                      std::string(name == kContainerName ? "nothing (a container this mode"
-                                                         : "nothing (a layout archive this mode") +
+                      std::string(name == ContainerName() ? "nothing (a container this mode"
+                                                          : "nothing (a layout archive this mode") +
                           " does not make: " + mode_.Describe() + ")",
                       "file");
     return false;
@@ -240,7 +241,7 @@ void TreeCheck::ComparePackedDirectory(const Place& source, const Place& destina
     resolvedDestination_ /= here.path.filename();
     sourceWalk_.Enter(from.path);
     sourceWalk_.Enter(resolvedDestination_);
-    ComparePackedDirectory(from, here, childReached, childReached && name == kResourceDirectory);
+    ComparePackedDirectory(from, here, childReached, childReached && IsResourceDirectoryName(name));
     sourceWalk_.Leave();
     sourceWalk_.Leave();
     resolvedDestination_ = resolvedDestination_.parent_path();
@@ -256,13 +257,13 @@ TreeCheck::LevelPlan TreeCheck::PlanLevel(const Place& source,
   for (const TreeEntry& entry : entries) {
     const Place from = source.Child(entry);
     const bool isDirectory = entry.kind == EntryKind::kDirectory;
-    if (isDirectory && reached && entry.name == kLayoutDirectory) {
+    if (isDirectory && reached && IsLayoutDirectoryName(entry.name)) {
       plan.layoutSource = from;
       plan.entries[entry.name] = {Want::kGone, from, "packed into layout.uip or layout.zip"};
-      plan.entries[std::string(kContainerName)] = {Want::kLayoutOutput, from, {}};
-      plan.entries[std::string(kLayoutArchiveName)] = {Want::kLayoutOutput, from, {}};
-    } else if (isDirectory && reached && inResources && !IsHiddenName(entry.name)) {
-      const std::string archive = entry.name + std::string(kArchiveSuffix);
+      plan.entries[ContainerName()] = {Want::kLayoutOutput, from, {}};
+      plan.entries[LayoutArchiveName()] = {Want::kLayoutOutput, from, {}};
+    } else if (isDirectory && reached && inResources && IsArchivedResourceName(entry.name)) {
+      const std::string archive = ArchiveNameOf(entry.name);
       plan.entries[entry.name] = {Want::kGone, from, "packed into " + archive};
       plan.entries[archive] = {Want::kResourceArchive, from, {}};
     } else if (isDirectory) {
@@ -305,7 +306,7 @@ void TreeCheck::MatchLevel(LevelPlan& plan, const Place& source, const Place& de
     } else if (planned.want == Want::kDirectory) {
       found->subdirectories.emplace_back(planned.source, here);
     } else if (planned.want == Want::kLayoutOutput) {
-      (entry.name == kContainerName ? found->hasContainer : found->hasArchive) = true;
+      (IsContainerName(entry.name) ? found->hasContainer : found->hasArchive) = true;
     } else {
       CheckResourceArchive(here, &planned.source);
     }
@@ -342,10 +343,10 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
       walk_->Difference(here.display, "a file or a directory", Kind(entry.kind) + ", not followed");
     } else if (entry.kind == EntryKind::kDirectory) {
       if (IsHiddenName(entry.name)) continue;
-      if (entry.name == kContainerName || entry.name == kLayoutArchiveName) {
+      if (IsContainerName(entry.name) || entry.name == LayoutArchiveName()) {
         walk_->Difference(here.display, "a file (packing makes it of a layout directory)",
                           "directory");
-      } else if (entry.name == kLayoutDirectory) {
+      } else if (IsLayoutDirectoryName(entry.name)) {
         walk_->Difference(here.display, "nothing (packing archives layout directories)",
                           "directory");
       } else if (inResources) {
@@ -354,12 +355,11 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
       } else {
         subdirectories.push_back(here);
       }
-    } else if (entry.name == kContainerName) {
+    } else if (IsContainerName(entry.name)) {
       hasContainer = true;
-    } else if (entry.name == kLayoutArchiveName) {
+    } else if (entry.name == LayoutArchiveName()) {
       hasArchive = true;
-    } else if (inResources && entry.name.size() > kArchiveSuffix.size() &&
-               entry.name.ends_with(kArchiveSuffix)) {
+    } else if (inResources && IsArchiveName(entry.name)) {
       CheckResourceArchive(here, nullptr);
     } else if (IsScriptName(entry.name)) {
       scripts.push_back({true, {}, here});
@@ -370,7 +370,7 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
     CheckLayoutOutputs(destination, hasContainer, hasArchive, nullptr);
   }
   for (const Place& here : subdirectories) {
-    CheckShippedDirectory(here, DisplayText(here.path.filename()) == kResourceDirectory);
+    CheckShippedDirectory(here, IsResourceDirectoryName(DisplayText(here.path.filename())));
   }
 }
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "package/package_builder.h"
+#include "package/package_rules.h"
 #include "uipcheck/content_check.h"
 #include "uipcheck/report.h"
 #include "uipcheck/tree_files.h"
@@ -53,8 +53,8 @@ class PackMode {
   explicit PackMode(const std::string& option);
   bool Known() const { return outputs_.has_value(); }
   void Infer(bool container, bool archive, std::string site);
-  bool MakesContainer() const { return outputs_ != uippack::LayoutOutputs::ArchiveOnly; }
-  bool KeepsArchive() const { return outputs_ != uippack::LayoutOutputs::ContainerOnly; }
+  bool MakesContainer() const { return !outputs_ || uippack::MakesContainer(*outputs_); }
+  bool KeepsArchive() const { return !outputs_ || uippack::KeepsArchive(*outputs_); }
   // What it leaves of a layout directory: "layout.uip alone".
   std::string Outputs() const;
   // The mode and what it leaves: mode "-uip" (layout.uip alone).

@@ -8,6 +8,7 @@
 
 #include "platform/path.h"
 #include "platform/text.h"
+#include "uipcheck/core_rules.h"
 
 namespace uipcheck {
 
@@ -134,5 +135,14 @@ std::wstring WideOf(const Native& native) {
 }  // namespace
 
 std::wstring WidePath(const fs::path& path) { return WideOf(path.native()); }
+
+std::string NameText(std::wstring_view name) {
+  // A path's wide form is UTF-16 on Windows; on POSIX the narrow form is the UTF-8 itself.
+  if constexpr (std::is_same_v<fs::path::value_type, wchar_t>) {
+    return DisplayText(fs::path(std::wstring(name)));
+  } else {
+    return uippack::platform::WideToNarrow(name);
+  }
+}
 
 }  // namespace uipcheck
