@@ -4,6 +4,7 @@
 // the same byte, so any file name a listing returns can be opened again.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,12 @@ std::wstring NarrowToWide(std::string_view text);
 // UTF-8 text, as uipcheck composes its messages, made wide (on POSIX bytes that are not UTF-8
 // travel as U+DC80..U+DCFF, as in NarrowToWide).
 std::wstring Utf8ToWide(std::string_view text);
+
+// Length of the UTF-8 sequence that starts text[at] (1 for ASCII), its code point stored in
+// *codePoint when given; 0 where the bytes are not UTF-8, which overlong forms, surrogates and
+// values past U+10FFFF are not.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at,
+                               char32_t* codePoint = nullptr);
 
 // Equal but for letter case, as the options and the mode are compared.
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b);

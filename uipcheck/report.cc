@@ -30,37 +30,6 @@ std::string Megabytes(std::uint64_t bytes) {
   return text;
 }
 
-// Length of the UTF-8 sequence that starts text[at], or 0 when it is not one.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  std::size_t length = 0;
-  unsigned minimum = 0;
-  unsigned value = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    minimum = 0x80;
-    value = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    minimum = 0x800;
-    value = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    minimum = 0x10000;
-    value = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[at + i]);
-    if ((next & 0xC0u) != 0x80u) return 0;
-    value = value << 6 | (next & 0x3Fu);
-  }
-  const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-  return value >= minimum && value <= 0x10FFFF && !surrogate ? length : 0;
-}
-
 // C0 controls, DEL and the C1 controls (U+0080..U+009F, two bytes in UTF-8): what a terminal
 // may act on rather than show.
 bool IsControl(std::string_view text, std::size_t at, std::size_t length) {
@@ -76,7 +45,7 @@ std::string Escaped(std::string_view text, Escape escape) {
   std::string out;
   for (std::size_t at = 0; at < text.size();) {
     const auto c = static_cast<unsigned char>(text[at]);
-    const std::size_t length = c < 0x80 ? 1 : Utf8SequenceLength(text, at);
+    const std::size_t length = uippack::platform::Utf8SequenceLength(text, at);
     if (length == 0) {
       out += escape(c, false);
       ++at;
