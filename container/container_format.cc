@@ -96,13 +96,21 @@ ContainerHeader LoadContainerHeader(const std::uint8_t* in) {
 }
 
 void ScrambleBlocks(std::uint8_t* data, std::size_t size, std::uint32_t blockSize) {
+  ScrambleBlocksAt(data, size, blockSize, 0);
+}
+
+void ScrambleBlocksAt(std::uint8_t* data, std::size_t size, std::uint32_t blockSize,
+                      std::uint64_t offset) {
   const std::uint32_t factor = BlockFactorOf(blockSize);
   // Below 256 bytes a block has factor 0, and every key of factor 0 is 0 whatever the block
   // number: nothing to do, and no division by a zero blockSize.
   if (factor == 0) return;
-  std::uint32_t block = 0;
-  for (std::size_t at = 0; at < size; at += blockSize, ++block) {
-    XorWithKey(data + at, std::min<std::size_t>(blockSize, size - at), BlockKeyByte(block, factor));
+  for (std::size_t done = 0; done < size;) {
+    const std::uint64_t at = offset + done;
+    const auto span =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size - done, blockSize - at % blockSize));
+    XorWithKey(data + done, span, BlockKeyByte(static_cast<std::uint32_t>(at / blockSize), factor));
+    done += span;
   }
 }
 

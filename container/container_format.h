@@ -57,6 +57,9 @@ ContainerHeader LoadContainerHeader(const std::uint8_t* in);
 // XORs every byte with the key of its block. Its own inverse, so it both scrambles and
 // unscrambles. Any blockSize is safe, 0 included (a factor of 0 leaves the bytes as they are).
 void ScrambleBlocks(std::uint8_t* data, std::size_t size, std::uint32_t blockSize);
+// The same for size bytes that lie at offset in the payload, for a payload read in parts.
+void ScrambleBlocksAt(std::uint8_t* data, std::size_t size, std::uint32_t blockSize,
+                      std::uint64_t offset);
 
 // CRC-32 of the stored payload, zlib's crc32 from 0. size must stay below 4 GiB.
 std::uint32_t PayloadChecksum(const std::uint8_t* data, std::size_t size);

@@ -39,17 +39,7 @@ bool ContainerSource::ReadAt(std::uint64_t offset, std::uint8_t* buffer, std::si
   const std::uint64_t size = Size();
   length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size - std::min(offset, size)));
   if (!file_.ReadAt(header_.dataOffset + offset, buffer, length, got, error)) return false;
-  // Block by block, each with the core's key for its number.
-  const std::uint32_t factor = uippack::BlockFactorOf(header_.blockSize);
-  for (std::size_t done = 0; done < *got;) {
-    const std::uint64_t at = offset + done;
-    const auto span = static_cast<std::size_t>(
-        std::min<std::uint64_t>(*got - done, header_.blockSize - at % header_.blockSize));
-    const std::uint8_t key =
-        uippack::BlockKeyByte(static_cast<std::uint32_t>(at / header_.blockSize), factor);
-    for (std::size_t i = 0; i < span; ++i) buffer[done + i] ^= key;
-    done += span;
-  }
+  uippack::ScrambleBlocksAt(buffer, *got, header_.blockSize, offset);
   return true;
 }
 
