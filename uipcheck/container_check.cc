@@ -124,47 +124,62 @@ StoredPass PassOverStored(InputFile& container, const uippack::ContainerHeader& 
   return pass;
 }
 
-}  // namespace
-
-ContainerCheck CheckContainer(InputFile& container, const std::string& display, InputFile* archive,
-                              const std::string& archiveDisplay, Findings& report) {
-  ContainerCheck result;
+// The header, unmasked; false once reported when the file holds none or not a container's.
+bool ReadHeader(InputFile& container, const std::string& display, uippack::ContainerHeader* header,
+                Findings& report) {
   const std::uint64_t fileSize = container.Size();
   if (fileSize < kContainerHeaderSize) {
     report.Difference(
         display, "a container (a 104-byte header, then the archive)",
         fileSize == 0 ? "an empty file" : Bytes(fileSize) + ", shorter than the header");
-    return result;
+    return false;
   }
   std::uint8_t raw[kContainerHeaderSize];
   std::size_t got = 0;
   std::string error;
   if (!container.ReadAt(0, raw, sizeof raw, &got, &error) || got != sizeof raw) {
     report.Unreadable(display, error.empty() ? "the file shrank while it was read" : error);
-    return result;
+    return false;
   }
-  const uippack::ContainerHeader header = uippack::LoadContainerHeader(raw);
-  result.header = header;
-  if (header.magic != uippack::kContainerMagic) {
+  *header = uippack::LoadContainerHeader(raw);
+  if (header->magic != uippack::kContainerMagic) {
     report.Difference(display, "a container (the magic QMARCHIVE)", "other bytes");
-    return result;
+    return false;
   }
+  return true;
+}
+
+// The stored bytes against the header's checksum and length; true when they hold.
+bool StoredMatchesHeader(const uippack::ContainerHeader& header, std::uint64_t fileSize,
+                         std::uint32_t crc, const std::string& display, Findings& report) {
+  const std::uint64_t declaredSize = std::uint64_t{header.dataOffset} + header.payloadSize;
+  if (crc != header.checksum) {
+    report.Difference(display, "the checksum " + Hex32(header.checksum) + " its header declares",
+                      Hex32(crc) + " over its " + Bytes(StoredLength(fileSize, header)) +
+                          " of stored data" + LengthNote(fileSize, declaredSize));
+    return false;
+  }
+  if (fileSize != declaredSize) {
+    report.Difference(display, Bytes(declaredSize) + " as its header says", Bytes(fileSize));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ContainerCheck CheckContainer(InputFile& container, const std::string& display, InputFile* archive,
+                              const std::string& archiveDisplay, Findings& report) {
+  ContainerCheck result;
+  if (!ReadHeader(container, display, &result.header, report)) return result;
+  const uippack::ContainerHeader& header = result.header;
   const bool blocksSound = CheckHeaderFields(header, display, report);
   const StoredPass pass =
       PassOverStored(container, header, display, archive, archiveDisplay, blocksSound, report);
   if (!pass.read) return result;
-
-  const std::uint64_t declaredSize = std::uint64_t{header.dataOffset} + header.payloadSize;
-  const bool checksumSound = pass.crc == header.checksum;
-  if (!checksumSound) {
-    report.Difference(display, "the checksum " + Hex32(header.checksum) + " its header declares",
-                      Hex32(pass.crc) + " over its " + Bytes(StoredLength(fileSize, header)) +
-                          " of stored data" + LengthNote(fileSize, declaredSize));
-  } else if (fileSize != declaredSize) {
-    report.Difference(display, Bytes(declaredSize) + " as its header says", Bytes(fileSize));
-  }
-  result.usable = checksumSound && blocksSound && header.dataOffset == kContainerHeaderSize &&
-                  fileSize == declaredSize;
+  const std::uint64_t fileSize = container.Size();
+  result.usable = StoredMatchesHeader(header, fileSize, pass.crc, display, report) && blocksSound &&
+                  header.dataOffset == kContainerHeaderSize;
   if (result.usable && pass.differs) {
     report.Difference(
         display, "the wrap of " + archiveDisplay + " (" + Bytes(archive->Size()) + ")",
