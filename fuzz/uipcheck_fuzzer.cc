@@ -75,10 +75,10 @@ std::string ReadDirectory(const std::uint8_t* data, std::size_t size, std::size_
   uipcheck::ZipEntryInfo entry;
   for (std::uint64_t count = 0;; ++count) {
     const uipcheck::ZipDirectory::Step step = directory.Next(&entry, &fault);
-    if (step == uipcheck::ZipDirectory::Step::kFault) {
+    if (step == uipcheck::ZipDirectory::Step::Fault) {
       return text + "fault: " + fault.entry + " / " + fault.expected + " / " + fault.found;
     }
-    if (step == uipcheck::ZipDirectory::Step::kEnd) {
+    if (step == uipcheck::ZipDirectory::Step::End) {
       Check(count == directory.EntryCount(), "the end before every entry listed");
       return text + "end";
     }
@@ -93,7 +93,7 @@ std::string ReadDirectory(const std::uint8_t* data, std::size_t size, std::size_
 // Runs one of uipcheck's checks on what lies in the work directory, its lines going nowhere.
 template <typename Run>
 void RunCheck(Run run) {
-  uipcheck::Report report(uipcheck::OutputFormat::kText, false, std::nullopt, "fuzz");
+  uipcheck::Report report(uipcheck::OutputFormat::Text, false, std::nullopt, "fuzz");
   uipcheck::Findings& part = report.Open();
   {
     uipcheck::ContentCheck check;

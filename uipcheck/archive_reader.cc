@@ -37,8 +37,8 @@ bool ArchiveReader::Open(std::string* error) {
 ArchiveReader::Step ArchiveReader::Next(ArchiveEntry* entry) {
   archive_entry* header = nullptr;
   const int result = archive_read_next_header(archive_.get(), &header);
-  if (result == ARCHIVE_EOF) return Step::kEnd;
-  if (result == ARCHIVE_FATAL || header == nullptr) return Step::kFatal;
+  if (result == ARCHIVE_EOF) return Step::End;
+  if (result == ARCHIVE_FATAL || header == nullptr) return Step::Fatal;
   entry->headerAt = static_cast<std::uint64_t>(archive_read_header_position(archive_.get()));
   entry->warning = result == ARCHIVE_WARN ? error() : std::string();
 
@@ -59,7 +59,7 @@ ArchiveReader::Step ArchiveReader::Next(ArchiveEntry* entry) {
   // The ZIP reader names each entry's method in the format name, "ZIP 1.0 (uncompressed)".
   const char* format = archive_format_name(archive_.get());
   entry->method = format != nullptr ? format : "";
-  return result == ARCHIVE_FAILED ? Step::kBadEntry : Step::kEntry;
+  return result == ARCHIVE_FAILED ? Step::BadEntry : Step::Entry;
 }
 
 bool ArchiveReader::ReadData(const std::function<void(const std::uint8_t*, std::size_t)>& sink,

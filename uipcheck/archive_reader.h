@@ -39,10 +39,10 @@ class ArchiveReader {
   bool Open(std::string* error);
 
   enum class Step {
-    kEntry,     // *entry describes the next entry
-    kEnd,       // no more entries
-    kBadEntry,  // this entry cannot be read (error()), the next may
-    kFatal,     // the archive cannot be read further (error())
+    Entry,     // *entry describes the next entry
+    End,       // no more entries
+    BadEntry,  // this entry cannot be read (error()), the next may
+    Fatal,     // the archive cannot be read further (error())
   };
   Step Next(ArchiveEntry* entry);
 

@@ -139,7 +139,7 @@ void ContentCheck::CollectExpected(const Place& directory, const std::string& pr
   for (const TreeEntry& entry : entries) {
     const Place from = directory.Child(entry);
     const std::string name = prefix.empty() ? entry.name : prefix + "/" + entry.name;
-    if (entry.kind != EntryKind::kDirectory) {
+    if (entry.kind != EntryKind::Directory) {
       expected->try_emplace(name, ExpectedEntry{false, false, from});
       continue;
     }
@@ -225,7 +225,7 @@ void ContentCheck::CheckArchive(ByteSource& bytes, const std::string& display,
   ZipEntryInfo listed;
   if (!reader.Open(&error)) {
     // Our reading says where, where it finds the fault.
-    if (directory.Next(&listed, &fault) == ZipDirectory::Step::kFault) {
+    if (directory.Next(&listed, &fault) == ZipDirectory::Step::Fault) {
       return ReportFault(display, fault);
     }
     out_->Difference(display, "a ZIP archive", "bytes the ZIP reader rejects (" + error + ")");
@@ -238,15 +238,15 @@ void ContentCheck::CheckArchive(ByteSource& bytes, const std::string& display,
     const ArchiveReader::Step step = reader.Next(&entry);
     const ZipDirectory::Step listing = directory.Next(&listed, &fault);
     // What could not be read is not reported as missing as well.
-    if (listing == ZipDirectory::Step::kFault) return ReportFault(display, fault);
-    if (step == ArchiveReader::Step::kFatal) {
+    if (listing == ZipDirectory::Step::Fault) return ReportFault(display, fault);
+    if (step == ArchiveReader::Step::Fatal) {
       out_->Difference(display, "a readable ZIP archive", "damage (" + reader.error() + ")");
       return;
     }
     if (!EntriesMeet(step, listing, entry, listed, display)) return;
-    if (step == ArchiveReader::Step::kEnd) break;
+    if (step == ArchiveReader::Step::End) break;
     const std::string entryDisplay = display + ":" + listed.name;
-    if (step == ArchiveReader::Step::kBadEntry) {
+    if (step == ArchiveReader::Step::BadEntry) {
       out_->Difference(entryDisplay, "a readable entry", reader.error());
       if (expected != nullptr && expected->count(entry.name) != 0) {
         (*expected)[entry.name].seen = true;
@@ -287,8 +287,8 @@ void ContentCheck::ReportFault(const std::string& display, const ZipFault& fault
 bool ContentCheck::EntriesMeet(ArchiveReader::Step step, ZipDirectory::Step listing,
                                const ArchiveEntry& entry, const ZipEntryInfo& listed,
                                const std::string& display) {
-  const bool readerEnded = step == ArchiveReader::Step::kEnd;
-  const bool listingEnded = listing == ZipDirectory::Step::kEnd;
+  const bool readerEnded = step == ArchiveReader::Step::End;
+  const bool listingEnded = listing == ZipDirectory::Step::End;
   if (readerEnded && listingEnded) return true;
   if (readerEnded) {
     out_->Difference(display + ":" + listed.name,

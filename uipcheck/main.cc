@@ -62,7 +62,7 @@ void UseUtf8Locale() {
 }
 
 struct Options {
-  OutputFormat format = OutputFormat::kText;
+  OutputFormat format = OutputFormat::Text;
   std::vector<fs::path> paths;
   std::optional<std::string> mode;
   bool version = false;
@@ -78,7 +78,7 @@ bool ParseArguments(const std::vector<fs::path>& arguments, Options* options,
       options->version = true;
       return true;
     } else if (!optionsEnded && text == "--json") {
-      options->format = OutputFormat::kJson;
+      options->format = OutputFormat::Json;
     } else if (!optionsEnded && text.starts_with("--mode=")) {
       options->mode = text.substr(7);
     } else if (!optionsEnded && text == "--mode") {

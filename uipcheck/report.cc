@@ -162,7 +162,7 @@ void Report::PrintCompleteParts() {
 }
 
 void Report::PrintLine(const Findings::Line& line) {
-  if (format_ == OutputFormat::kJson) {
+  if (format_ == OutputFormat::Json) {
     if (printed_ == 0) {
       WriteLine("{\"source\":" + (source_ ? JsonString(*source_) : std::string("null")) +
                 ",\"destination\":" + JsonString(destination_) + ",\"differences\":[");
@@ -217,7 +217,7 @@ int Report::Finish(const std::string& mode, const std::string& modeJson) {
   const std::uint64_t files = counters_.files.load();
   const std::uint64_t archives = counters_.archives.load();
   const std::uint64_t bytes = counters_.bytes.load();
-  if (format_ == OutputFormat::kJson) {
+  if (format_ == OutputFormat::Json) {
     const std::string verdict = status == kExitMatch    ? "match"
                                 : status == kExitDiffer ? "differ"
                                                         : "unreadable";

@@ -21,7 +21,7 @@
 
 namespace uipcheck {
 
-enum class OutputFormat { kText, kJson };
+enum class OutputFormat { Text, Json };
 
 // Exit statuses: the trees match, they differ, or the check could not be made.
 inline constexpr int kExitMatch = 0;

@@ -256,20 +256,20 @@ TreeCheck::LevelPlan TreeCheck::PlanLevel(const Place& source,
   LevelPlan plan;
   for (const TreeEntry& entry : entries) {
     const Place from = source.Child(entry);
-    const bool isDirectory = entry.kind == EntryKind::kDirectory;
+    const bool isDirectory = entry.kind == EntryKind::Directory;
     if (isDirectory && reached && IsLayoutDirectoryName(entry.name)) {
       plan.layoutSource = from;
-      plan.entries[entry.name] = {Want::kGone, from, "packed into layout.uip or layout.zip"};
-      plan.entries[ContainerName()] = {Want::kLayoutOutput, from, {}};
-      plan.entries[LayoutArchiveName()] = {Want::kLayoutOutput, from, {}};
+      plan.entries[entry.name] = {Want::Gone, from, "packed into layout.uip or layout.zip"};
+      plan.entries[ContainerName()] = {Want::LayoutOutput, from, {}};
+      plan.entries[LayoutArchiveName()] = {Want::LayoutOutput, from, {}};
     } else if (isDirectory && reached && inResources && IsArchivedResourceName(entry.name)) {
       const std::string archive = ArchiveNameOf(entry.name);
-      plan.entries[entry.name] = {Want::kGone, from, "packed into " + archive};
-      plan.entries[archive] = {Want::kResourceArchive, from, {}};
+      plan.entries[entry.name] = {Want::Gone, from, "packed into " + archive};
+      plan.entries[archive] = {Want::ResourceArchive, from, {}};
     } else if (isDirectory) {
-      plan.entries.try_emplace(entry.name, Planned{Want::kDirectory, from, {}});
+      plan.entries.try_emplace(entry.name, Planned{Want::Directory, from, {}});
     } else {
-      const Want want = reached && IsScriptName(entry.name) ? Want::kScript : Want::kCopy;
+      const Want want = reached && IsScriptName(entry.name) ? Want::Script : Want::Copy;
       if (!plan.entries.try_emplace(entry.name, Planned{want, from, {}}).second) {
         // Sorted listings put "images" before "images.zip": the archive was planned first.
         walk_->Difference(from.display, "no file where packing writes an archive", "file");
@@ -293,19 +293,19 @@ void TreeCheck::MatchLevel(LevelPlan& plan, const Place& source, const Place& de
     }
     Planned& planned = it->second;
     planned.present = true;
-    if (planned.want == Want::kGone) {
+    if (planned.want == Want::Gone) {
       walk_->Difference(here.display, "nothing (" + planned.why + ")", Kind(entry.kind));
       continue;
     }
     const EntryKind wantedKind =
-        planned.want == Want::kDirectory ? EntryKind::kDirectory : EntryKind::kFile;
+        planned.want == Want::Directory ? EntryKind::Directory : EntryKind::File;
     if (entry.kind != wantedKind) {
       walk_->Difference(here.display, Kind(wantedKind), Kind(entry.kind));
-    } else if (planned.want == Want::kCopy || planned.want == Want::kScript) {
-      found->files.push_back({planned.want == Want::kScript, planned.source, here});
-    } else if (planned.want == Want::kDirectory) {
+    } else if (planned.want == Want::Copy || planned.want == Want::Script) {
+      found->files.push_back({planned.want == Want::Script, planned.source, here});
+    } else if (planned.want == Want::Directory) {
       found->subdirectories.emplace_back(planned.source, here);
-    } else if (planned.want == Want::kLayoutOutput) {
+    } else if (planned.want == Want::LayoutOutput) {
       (IsContainerName(entry.name) ? found->hasContainer : found->hasArchive) = true;
     } else {
       CheckResourceArchive(here, &planned.source);
@@ -318,11 +318,11 @@ void TreeCheck::ReportUnmade(const LevelPlan& plan, const Place& destination) {
   for (const auto& [name, planned] : plan.entries) {
     if (planned.present) continue;
     const std::string where = JoinDisplay(destination.display, name);
-    if (planned.want == Want::kCopy || planned.want == Want::kScript) {
+    if (planned.want == Want::Copy || planned.want == Want::Script) {
       walk_->Difference(where, "a file (from " + planned.source.display + ")", "nothing");
-    } else if (planned.want == Want::kDirectory) {
+    } else if (planned.want == Want::Directory) {
       walk_->Difference(where, "a directory (from " + planned.source.display + ")", "nothing");
-    } else if (planned.want == Want::kResourceArchive) {
+    } else if (planned.want == Want::ResourceArchive) {
       walk_->Difference(where, "the archive of " + planned.source.display, "nothing");
     }
   }
@@ -341,7 +341,7 @@ void TreeCheck::CheckShippedDirectory(const Place& destination, bool inResources
     const Place here = destination.Child(entry);
     if (IsLinkOrSpecial(entry.kind)) {
       walk_->Difference(here.display, "a file or a directory", Kind(entry.kind) + ", not followed");
-    } else if (entry.kind == EntryKind::kDirectory) {
+    } else if (entry.kind == EntryKind::Directory) {
       if (IsHiddenName(entry.name)) continue;
       if (IsContainerName(entry.name) || entry.name == LayoutArchiveName()) {
         walk_->Difference(here.display, "a file (packing makes it of a layout directory)",

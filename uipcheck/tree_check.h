@@ -89,11 +89,11 @@ class TreeCheck {
   };
 
   // What packing makes of an entry of the source, by its name in the destination.
-  enum class Want { kCopy, kScript, kDirectory, kGone, kLayoutOutput, kResourceArchive };
+  enum class Want { Copy, Script, Directory, Gone, LayoutOutput, ResourceArchive };
   struct Planned {
     Want want;
     Place source;
-    std::string why;  // for kGone: what became of the directory
+    std::string why;  // for Gone: what became of the directory
     bool present = false;
   };
   struct LevelPlan {

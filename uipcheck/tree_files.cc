@@ -14,13 +14,13 @@ namespace uipcheck {
 
 std::string_view DescribeKind(EntryKind kind) {
   switch (kind) {
-    case EntryKind::kFile:
+    case EntryKind::File:
       return "file";
-    case EntryKind::kDirectory:
+    case EntryKind::Directory:
       return "directory";
-    case EntryKind::kLink:
+    case EntryKind::Link:
       return "symbolic link";
-    case EntryKind::kOther:
+    case EntryKind::Other:
       break;
   }
   return "special file";
@@ -38,13 +38,13 @@ bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, s
     // entry); a link is taken as a link, never as its target.
     std::error_code typeCode;
     if (it->is_symlink(typeCode)) {
-      entry.kind = EntryKind::kLink;
+      entry.kind = EntryKind::Link;
     } else if (it->is_directory(typeCode)) {
-      entry.kind = EntryKind::kDirectory;
+      entry.kind = EntryKind::Directory;
     } else if (it->is_regular_file(typeCode)) {
-      entry.kind = EntryKind::kFile;
+      entry.kind = EntryKind::File;
     } else {
-      entry.kind = EntryKind::kOther;
+      entry.kind = EntryKind::Other;
     }
     entries->push_back(std::move(entry));
   }
@@ -79,15 +79,15 @@ bool SourceWalk::List(const fs::path& directory, std::vector<TreeEntry>* entries
 }
 
 bool SourceWalk::Resolve(TreeEntry* entry) const {
-  if (entry->kind == EntryKind::kOther) return false;
-  if (entry->kind != EntryKind::kLink) return true;
+  if (entry->kind == EntryKind::Other) return false;
+  if (entry->kind != EntryKind::Link) return true;
   std::error_code code;
   const fs::path target = fs::canonical(entry->path, code);
   if (code) return false;
   // Where the status cannot be had, it is neither a file nor a directory: left out.
   const fs::file_status status = fs::status(target, code);
   if (fs::is_regular_file(status)) {
-    entry->kind = EntryKind::kFile;
+    entry->kind = EntryKind::File;
   } else if (!fs::is_directory(status)) {
     return false;
   } else {
@@ -100,7 +100,7 @@ bool SourceWalk::Resolve(TreeEntry* entry) const {
       }
     }
     if (std::find(inside_.begin(), inside_.end(), target) != inside_.end()) return false;
-    entry->kind = EntryKind::kDirectory;
+    entry->kind = EntryKind::Directory;
   }
   entry->path = target;
   return true;

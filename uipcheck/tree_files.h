@@ -14,20 +14,20 @@ namespace uipcheck {
 
 namespace fs = std::filesystem;
 
-enum class EntryKind { kFile, kDirectory, kLink, kOther };
+enum class EntryKind { File, Directory, Link, Other };
 
 // "file", "directory", "symbolic link" or "special file".
 std::string_view DescribeKind(EntryKind kind);
 
 // Neither is ever followed or opened.
 inline bool IsLinkOrSpecial(EntryKind kind) {
-  return kind == EntryKind::kLink || kind == EntryKind::kOther;
+  return kind == EntryKind::Link || kind == EntryKind::Other;
 }
 
 struct TreeEntry {
   std::string name;  // UTF-8, as the listing spells it
   fs::path path;
-  EntryKind kind = EntryKind::kOther;
+  EntryKind kind = EntryKind::Other;
 };
 
 // The entries of a directory, sorted by name so that reports come out in a stable order.

@@ -249,21 +249,21 @@ ZipDirectory::Step ZipDirectory::Next(ZipEntryInfo* entry, ZipFault* fault) {
     if (cursor_ != directoryEnd_) {
       Fail(fault, {}, std::to_string(entries_) + " entries filling the central directory",
            Bytes(directoryEnd_ - cursor_) + " after them");
-      return Step::kFault;
+      return Step::Fault;
     }
     if (nextLocal_ != directoryStart_) {
       Fail(fault, {}, "the central directory right after the last entry",
            Bytes(directoryStart_ - nextLocal_) + " that no entry holds before it");
-      return Step::kFault;
+      return Step::Fault;
     }
-    return Step::kEnd;
+    return Step::End;
   }
   std::uint16_t flags = 0;
   if (!ReadCentral(entry, &flags, fault) || !HoldAgainstLocal(*entry, flags, fault)) {
-    return Step::kFault;
+    return Step::Fault;
   }
   ++read_;
-  return Step::kEntry;
+  return Step::Entry;
 }
 
 bool ZipDirectory::ReadCentral(ZipEntryInfo* entry, std::uint16_t* flags, ZipFault* fault) {

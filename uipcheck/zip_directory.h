@@ -67,8 +67,8 @@ class ZipDirectory {
   // where the format puts them.
   bool Open(ZipFault* fault);
 
-  enum class Step { kEntry, kEnd, kFault };
-  // The next entry of the central directory, in its order. kEnd once all are read and nothing
+  enum class Step { Entry, End, Fault };
+  // The next entry of the central directory, in its order. End once all are read and nothing
   // lies between the last entry and the directory, or after the directory's last entry.
   Step Next(ZipEntryInfo* entry, ZipFault* fault);
 
