@@ -7,8 +7,8 @@ namespace uippack {
 
 LayoutOutputs LayoutOutputsFor(std::wstring_view modeOption) {
   if (modeOption.empty()) return LayoutOutputs::ArchiveAndContainer;
-  return platform::EqualsIgnoringCase(modeOption, L"-uip") ? LayoutOutputs::ContainerOnly
-                                                           : LayoutOutputs::ArchiveOnly;
+  return platform::EqualsIgnoringCase(modeOption, kContainerOnlyMode) ? LayoutOutputs::ContainerOnly
+                                                                      : LayoutOutputs::ArchiveOnly;
 }
 
 bool MakesContainer(LayoutOutputs outputs) { return outputs != LayoutOutputs::ArchiveOnly; }

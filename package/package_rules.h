@@ -14,6 +14,9 @@ inline constexpr std::wstring_view kResourceDirectoryName = L"res";
 inline constexpr std::wstring_view kContainerFileName = L"layout.uip";
 inline constexpr std::wstring_view kArchiveExtension = L".zip";
 
+// The mode option that leaves the container alone; it compares without regard to case.
+inline constexpr std::wstring_view kContainerOnlyMode = L"-uip";
+
 // What a pack run leaves of each layout directory: the mode option, decoded.
 enum class LayoutOutputs { ArchiveAndContainer, ContainerOnly, ArchiveOnly };
 // Empty: both; "-uip" in any letter case: the container only; anything else: the archive only.

@@ -64,7 +64,9 @@ void PackMode::Infer(bool container, bool archive, std::string site) {
   outputs_ = container && archive ? uippack::LayoutOutputs::ArchiveAndContainer
              : container          ? uippack::LayoutOutputs::ContainerOnly
                                   : uippack::LayoutOutputs::ArchiveOnly;
-  option_ = outputs_ == uippack::LayoutOutputs::ContainerOnly ? "-uip" : "";
+  option_ = outputs_ == uippack::LayoutOutputs::ContainerOnly
+                ? NameText(uippack::kContainerOnlyMode)
+                : "";
   site_ = std::move(site);
 }
 
