@@ -392,19 +392,28 @@ void ContentCheck::CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& 
         }
       },
       &size);
-  std::uint64_t firstDifference = 0;
-  std::string sourceError;
-  const bool same = !compareSource || comparer_.Finish(&firstDifference, &sourceError);
-  if (!sound) return;
-  if (script) {
+  if (compareSource) {
+    FinishComparison(display, want->source, size, sound);
+  } else if (sound && script) {
     const std::string problem = DescribeNonBytecode(head, size);
     if (!problem.empty()) out_->Difference(display, "Lua 5.4 bytecode", problem);
-  } else if (!sourceError.empty()) {
-    out_->Unreadable(want->source.display, sourceError);
+  }
+}
+
+// Ends the comparison of an entry's size bytes with its source; a difference counts only where
+// the data itself was sound.
+void ContentCheck::FinishComparison(const std::string& display, const Place& source,
+                                    std::uint64_t size, bool sound) {
+  std::uint64_t firstDifference = 0;
+  std::string sourceError;
+  const bool same = comparer_.Finish(&firstDifference, &sourceError);
+  if (!sound) return;
+  if (!sourceError.empty()) {
+    out_->Unreadable(source.display, sourceError);
   } else if (!same) {
-    out_->Difference(
-        display, "the bytes of " + want->source.display + " (" + Bytes(comparer_.FileSize()) + ")",
-        Bytes(size) + ", differing from byte " + std::to_string(firstDifference));
+    out_->Difference(display,
+                     "the bytes of " + source.display + " (" + Bytes(comparer_.FileSize()) + ")",
+                     Bytes(size) + ", differing from byte " + std::to_string(firstDifference));
   }
 }
 

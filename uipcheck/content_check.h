@@ -98,6 +98,8 @@ class ContentCheck {
   void CheckArchiveEntry(ArchiveReader& reader, const ArchiveEntry& entry,
                          const ZipEntryInfo& listed, const std::string& display,
                          ExpectedEntries* expected, bool mustBeStored);
+  void FinishComparison(const std::string& display, const Place& source, std::uint64_t size,
+                        bool sound);
   using DataSink = std::function<void(const std::uint8_t*, std::size_t)>;
   // Reads the entry's data whole, each block also handed to also (when set), into *size bytes.
   // False, once reported, when the data is not what the central directory says it is.
