@@ -51,6 +51,41 @@ struct Zip64Fields {
   bool diskAtLimit = false;
 };
 
+// A Unicode path block names the entry only for the very header name it was made of (its
+// CRC-32), or another reader could show another name.
+bool ReadUnicodePath(const std::string& block, const std::string& storedName,
+                     std::string* unicodeName, std::string* problem) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(block.data());
+  const auto* header = reinterpret_cast<const std::uint8_t*>(storedName.data());
+  if (block.size() < 5 || bytes[0] != 1 ||
+      Le32(bytes + 1) != uippack::ContinueChecksum(0, header, storedName.size())) {
+    *problem = "a Unicode path extra block that does not belong to the name in the header";
+    return false;
+  }
+  unicodeName->assign(block, 5);
+  return true;
+}
+
+// The fields at their limit take their values from the block, which must hold them all.
+bool ReadZip64Block(const std::uint8_t* block, std::size_t length, Zip64Fields fields,
+                    std::string* problem) {
+  std::size_t used = 0;
+  for (std::uint64_t* field : {fields.size, fields.compressedSize, fields.offset}) {
+    if (field == nullptr || *field != kMax32) continue;
+    if (length - used < 8) {
+      *problem = "a ZIP64 block without the sizes its entry leaves to it";
+      return false;
+    }
+    *field = Le64(block + used);
+    used += 8;
+  }
+  if (fields.diskAtLimit && length - used < 4) {
+    *problem = "a ZIP64 block without the disk its entry leaves to it";
+    return false;
+  }
+  return true;
+}
+
 // Walks the extra blocks: they must fill the field exactly. 7-Zip for Windows stores a name the
 // code page lacks in a Unicode path block, which readers show instead of the bytes in the header:
 // it becomes *unicodeName, and must belong to that very header name (its CRC-32), or another
@@ -72,34 +107,47 @@ bool ReadExtra(const std::string& extra, const std::string& storedName, Zip64Fie
       *problem = "an extra block longer than the extra field";
       return false;
     }
-    if (id == kUnicodePathExtra && unicodeName != nullptr) {
-      const auto* header = reinterpret_cast<const std::uint8_t*>(storedName.data());
-      if (length < 5 || bytes[at] != 1 ||
-          Le32(bytes + at + 1) != uippack::ContinueChecksum(0, header, storedName.size())) {
-        *problem = "a Unicode path extra block that does not belong to the name in the header";
-        return false;
-      }
-      unicodeName->assign(extra, at + 5, length - 5);
+    if (id == kUnicodePathExtra && unicodeName != nullptr &&
+        !ReadUnicodePath(extra.substr(at, length), storedName, unicodeName, problem)) {
+      return false;
     }
     if (id == kZip64Extra) {
       *hasZip64 = true;
-      std::size_t used = 0;
-      for (std::uint64_t* field : {fields.size, fields.compressedSize, fields.offset}) {
-        if (field == nullptr || *field != kMax32) continue;
-        if (length - used < 8) {
-          *problem = "a ZIP64 block without the sizes its entry leaves to it";
-          return false;
-        }
-        *field = Le64(bytes + at + used);
-        used += 8;
-      }
-      if (fields.diskAtLimit && length - used < 4) {
-        *problem = "a ZIP64 block without the disk its entry leaves to it";
-        return false;
-      }
+      if (!ReadZip64Block(bytes + at, length, fields, problem)) return false;
     }
     at += length;
   }
+  return true;
+}
+
+// A central directory entry's fields, from its fixed part and its extra field.
+bool ReadCentralFields(const std::uint8_t* fixed, const std::string& extra, ZipEntryInfo* entry,
+                       std::uint16_t* flags, ZipFault* fault) {
+  *flags = Le16(fixed + 8);
+  entry->method = Le16(fixed + 10);
+  entry->crc = Le32(fixed + 16);
+  entry->compressedSize = Le32(fixed + 20);
+  entry->size = Le32(fixed + 24);
+  entry->localOffset = Le32(fixed + 42);
+  const bool diskAtLimit = Le16(fixed + 34) == kMax16;
+  bool zip64 = false;
+  std::string problem;
+  std::string unicodeName;
+  entry->storedName = entry->name;
+  if (!ReadExtra(extra, entry->storedName,
+                 {&entry->size, &entry->compressedSize, &entry->localOffset, diskAtLimit}, &zip64,
+                 &unicodeName, &problem)) {
+    return Fail(fault, entry->name, "a sound central directory entry", problem);
+  }
+  if (!unicodeName.empty()) entry->name = unicodeName;
+  if (Le16(fixed + 34) != 0 && !diskAtLimit) {
+    return Fail(fault, entry->name, "an entry on the archive's one disk", "another disk");
+  }
+  if ((*flags & kEncrypted) != 0) {
+    return Fail(fault, entry->name, "an entry anyone can read", "an encrypted entry");
+  }
+  entry->isDirectory = !entry->storedName.empty() && entry->storedName.back() == '/';
+  if (!entry->name.empty() && entry->name.back() == '/') entry->name.pop_back();
   return true;
 }
 
@@ -287,32 +335,7 @@ bool ZipDirectory::ReadCentral(ZipEntryInfo* entry, std::uint16_t* flags, ZipFau
                 "one running past its end");
   }
   cursor_ += total;
-  *flags = Le16(fixed + 8);
-  entry->method = Le16(fixed + 10);
-  entry->crc = Le32(fixed + 16);
-  entry->compressedSize = Le32(fixed + 20);
-  entry->size = Le32(fixed + 24);
-  entry->localOffset = Le32(fixed + 42);
-  const bool diskAtLimit = Le16(fixed + 34) == kMax16;
-  bool zip64 = false;
-  std::string problem;
-  std::string unicodeName;
-  entry->storedName = entry->name;
-  if (!ReadExtra(extra, entry->storedName,
-                 {&entry->size, &entry->compressedSize, &entry->localOffset, diskAtLimit}, &zip64,
-                 &unicodeName, &problem)) {
-    return Fail(fault, entry->name, "a sound central directory entry", problem);
-  }
-  if (!unicodeName.empty()) entry->name = unicodeName;
-  if (Le16(fixed + 34) != 0 && !diskAtLimit) {
-    return Fail(fault, entry->name, "an entry on the archive's one disk", "another disk");
-  }
-  if ((*flags & kEncrypted) != 0) {
-    return Fail(fault, entry->name, "an entry anyone can read", "an encrypted entry");
-  }
-  entry->isDirectory = !entry->storedName.empty() && entry->storedName.back() == '/';
-  if (!entry->name.empty() && entry->name.back() == '/') entry->name.pop_back();
-  return true;
+  return ReadCentralFields(fixed, extra, entry, flags, fault);
 }
 
 // The local header must say what the central one says, and the entry must begin where the
