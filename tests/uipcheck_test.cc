@@ -100,6 +100,20 @@ void MoveArchiveIntoHeader(const fs::path& t) {
   StoreContainerHeader(header, raw);
   WriteFile(t / "out/layout.uip", image);
 }
+// Files in out/res that a pack can never hold: each says in its name what it is.
+void PlantScripts(const fs::path& t) {
+  const std::string head("\x1bLua\x54\x00\x19\x93\r\n\x1a\n", 12);
+  WriteFile(t / "out/res/a-empty.lua", "");
+  WriteFile(t / "out/res/b-lua53.lua", "\x1bLuaS" + head.substr(5));
+  WriteFile(t / "out/res/c-text-mode.lua", head.substr(0, 8) + "\n\x1a\n" + std::string(30, 'x'));
+  WriteFile(t / "out/res/d-header-only.lua", head + std::string(31 - 12, 'x'));
+  WriteFile(t / "out/res/e-sound.lua", head + std::string(32 - 12, 'x'));
+}
+void ChangeCopies(const fs::path& t) {
+  WriteFile(t / "out/nametable.cfg", "home=Hxme\n");
+  WriteFile(t / "out/package.cfg", "name=tes\n");
+}
+void Append(const fs::path& t) { std::ofstream(t / "out/layout.uip", std::ios::app) << "tail!"; }
 void MakeFifo(const fs::path& t) { ASSERT_EQ(mkfifo((t / "out/res/pipe").c_str(), 0600), 0); }
 // What the copy reads through (links to files and directories, relative and absolute, in and
 // below layout and res) and what it leaves out (a dangling link, FIFOs, a loop, a link to the
@@ -227,6 +241,20 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "uipcheck: out is not consistent: 1 difference "},
       {"a script left as source", After(Write("out/res/extra.lua", "print(1)\n")), "out", 1,
        "^out/res/extra.lua: expected Lua 5.4 bytecode, found Lua source or other text"},
+      {"scripts that are no Lua 5.4 bytecode", After(PlantScripts), "out", 1,
+       "^out/res/a-empty.lua: expected Lua 5.4 bytecode, found an empty file\n"
+       "out/res/b-lua53.lua: expected Lua 5.4 bytecode, found Lua bytecode of another version\n"
+       "out/res/c-text-mode.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
+       "out/res/d-header-only.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
+       "uipcheck: out is not consistent: 4 differences"},
+      {"copies changed", After(ChangeCopies), "pkg out", 1,
+       "^out/nametable.cfg: expected a copy of pkg/nametable.cfg, found other bytes from byte 6\n"
+       "out/package.cfg: expected a copy of pkg/package.cfg \\(10 bytes\\), found 9 bytes\n"
+       "uipcheck: out is not the pack of pkg: 2 differences"},
+      {"bytes appended to the container", After(Append), "out", 1,
+       "^out/layout.uip: expected the checksum 0x[0-9A-F]{8} its header declares, found "
+       "0x[0-9A-F]{8} over its [0-9]+ bytes of stored data; the file is 5 bytes longer than its "
+       "header says \\([0-9]+ bytes\\)\n"},
       {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
        "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
