@@ -179,7 +179,7 @@ std::uint32_t DrawBlockFactor() {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
   int factor;
   do {
-    factor = std::rand() % 16;
+    factor = std::rand() % static_cast<int>(kMostBlockFactor + 1);
   } while (factor == 0);
   return static_cast<std::uint32_t>(factor);
 }

@@ -46,6 +46,9 @@ constexpr std::uint8_t BlockKeyByte(std::uint32_t b, std::uint32_t f) {
 // The factor a reader takes from blockSize; 0 for sizes below 256, which makes every key 0.
 constexpr std::uint32_t BlockFactorOf(std::uint32_t blockSize) { return (blockSize / 256) % 256; }
 
+// A wrap draws its block factor from 1 to this.
+inline constexpr std::uint32_t kMostBlockFactor = 15;
+
 // The header a wrap writes for payloadSize archive bytes and factor f (1..15), checksum 0.
 ContainerHeader MakeContainerHeader(std::uint32_t payloadSize, std::uint32_t blockFactor);
 

@@ -52,7 +52,7 @@ bool CheckHeaderFields(const uippack::ContainerHeader& header, const std::string
                        Findings& report) {
   const std::uint32_t factor = uippack::BlockFactorOf(header.blockSize);
   // A factor a wrap draws, and the very size it gives: the factor wraps round every 256 steps.
-  const bool drawn = factor >= 1 && factor <= 15;
+  const bool drawn = factor >= 1 && factor <= uippack::kMostBlockFactor;
   const uippack::ContainerHeader made =
       uippack::MakeContainerHeader(header.payloadSize, drawn ? factor : 1);
   const bool blocksSound = drawn && header.blockSize == made.blockSize;
