@@ -251,6 +251,10 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/nametable.cfg: expected a copy of pkg/nametable.cfg, found other bytes from byte 6\n"
        "out/package.cfg: expected a copy of pkg/package.cfg \\(10 bytes\\), found 9 bytes\n"
        "uipcheck: out is not the pack of pkg: 2 differences"},
+      {"a container of its header alone",
+       After([](const fs::path& t) { fs::resize_file(t / "out/layout.uip", 104); }), "out", 1,
+       "^out/layout.uip: expected the checksum 0x[0-9A-F]{8} its header declares, found "
+       "0x00000000 over its 0 bytes of stored data; the file is [0-9]+ bytes shorter"},
       {"bytes appended to the container", After(Append), "out", 1,
        "^out/layout.uip: expected the checksum 0x[0-9A-F]{8} its header declares, found "
        "0x[0-9A-F]{8} over its [0-9]+ bytes of stored data; the file is 5 bytes longer than its "
@@ -492,6 +496,8 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "^out/res/strings.zip: expected an end record closing the archive, found none"},
       {"cut by a byte", genuine.substr(0, genuine.size() - 1), "out", 2,
        "^out/res/strings.zip: expected an end record closing the archive, found none"},
+      {"a comment announced, not there", Patched(genuine, genuine.size() - 2, Le(5, 2)), "out", -1,
+       "found an end record announcing a comment that is not there"},
       {"bytes after the end", genuine + "tail", "out", -1,
        "^out/res/strings.zip: expected an end record closing the archive, found 4 bytes after "},
       {"a comment", genuine.substr(0, genuine.size() - 2) + Le(2, 2) + "hi", "out", 0,
