@@ -480,6 +480,11 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
          e.extra = Le(0x7075, 2) + Le(11, 2) + "\x01" + Le(headerCrc, 4) + "en.txt";
        }),
        "pkg out", 0, "^uipcheck: out is the pack of pkg"},
+      {"a Unicode path block of another version", with([](StoredEntry& e) {
+         const auto headerCrc = crc32(0, reinterpret_cast<const Bytef*>(e.name.data()), 6);
+         e.extra = Le(0x7075, 2) + Le(11, 2) + "\x02" + Le(headerCrc, 4) + "xx.txt";
+       }),
+       "out", -1, "a Unicode path extra block that does not belong to the name in the header"},
       {"a Unicode path of another name",
        with([](StoredEntry& e) { e.extra = Le(0x7075, 2) + Le(1, 2) + "\x01"; }), "out", -1,
        "a Unicode path extra block that does not belong to the name in the header"},
