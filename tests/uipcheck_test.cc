@@ -139,12 +139,13 @@ void LinkInPlaceOfACopy(const fs::path& t) {
   fs::create_symlink("../nametable.cfg", t / "out/res/loose.txt");
 }
 
-// The package, with a hidden directory (copied as it is), a name in UTF-8 and an empty resource
-// directory (an archive without entries), packed in mode.
+// The package, with hidden directories (copied as they are, a layout in one archived as it is), a
+// name in UTF-8 and an empty resource directory (an archive without entries), packed in mode.
 Step Packed(const std::string& mode, const Step& before = {}, const Step& after = {}) {
   return [=](const fs::path& t) {
     MakePackage(t / "pkg");
     WriteFile(t / "pkg/.svn/hidden.lua", "not compiled\n");
+    WriteFile(t / "pkg/res/images/.svn/layout/kept.txt", "a hidden layout, archived as it is");
     WriteFile(t / "pkg/res/images/\xE4\xB8\xAD b.txt", "named in UTF-8");
     WriteFile(t / "pkg/res/images/\xC3\x84.txt", "a letter of two bytes");
     MakeDirs(t / "pkg/res/empty");
@@ -166,7 +167,7 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
   const Step broken = Write("pkg/layout/broken.lua", "local = = 1\n");
   const Case cases[] = {
       {"clean", Packed("", Noise), "pkg out", 0,
-       "^uipcheck: out is the pack of pkg \\(14 files and 4 archives checked, 5.0 MB read; "},
+       "^uipcheck: out is the pack of pkg \\(15 files and 4 archives checked, 5.0 MB read; "},
       {"clean, destination alone", nullptr, "out", 0, "^uipcheck: out is consistent"},
       {"source that is no package", nullptr, "out pkg", 2, "not a package"},
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},

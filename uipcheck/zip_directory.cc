@@ -146,7 +146,6 @@ bool ReadCentralFields(const std::uint8_t* fixed, const std::string& extra, ZipE
   if ((*flags & kEncrypted) != 0) {
     return Fail(fault, entry->name, "an entry anyone can read", "an encrypted entry");
   }
-  entry->isDirectory = !entry->storedName.empty() && entry->storedName.back() == '/';
   if (!entry->name.empty() && entry->name.back() == '/') entry->name.pop_back();
   return true;
 }

@@ -22,7 +22,6 @@ struct ZipEntryInfo {
   // the bytes stored; a directory's trailing '/' removed.
   std::string name;
   std::string storedName;  // the bytes stored in the headers, the trailing '/' kept
-  bool isDirectory = false;
   std::uint16_t method = 0;
   std::uint32_t crc = 0;
   std::uint64_t compressedSize = 0;
