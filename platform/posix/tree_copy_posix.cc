@@ -428,7 +428,7 @@ class TreeCopier {
   // the source into itself, or the whole system into the package.
   void NoteAncestorsOfSource() {
     OwnedHandle directory(::dup(sourceRoot_.Get()));
-    for (int level = 0; directory.IsOpen() && level < PATH_MAX; ++level) {
+    for (int level = 0; level < PATH_MAX; ++level) {  // fstat fails once nothing opens
       struct stat info {};
       if (::fstat(directory.Get(), &info) != 0 || !ancestors_.insert(IdOf(info)).second) return;
       directory = OpenDirectoryAt(directory.Get(), "..", 0);
