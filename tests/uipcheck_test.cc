@@ -116,8 +116,8 @@ void ChangeCopies(const fs::path& t) {
 void Append(const fs::path& t) { std::ofstream(t / "out/layout.uip", std::ios::app) << "tail!"; }
 void MakeFifo(const fs::path& t) { ASSERT_EQ(mkfifo((t / "out/res/pipe").c_str(), 0600), 0); }
 // What the copy reads through (links to files and directories, relative and absolute, in and
-// below layout and res) and what it leaves out (a dangling link, FIFOs, a loop, a link to the
-// copy itself, /proc).
+// below layout and res) and what it leaves out (a dangling link, FIFOs and a link to one, a loop,
+// a link to the copy itself, /proc).
 void MakeLinks(const fs::path& t) {
   WriteFile(t / "outside/file.txt", "from outside");
   WriteFile(t / "outside/dir/inner.txt", "inner");
@@ -133,6 +133,7 @@ void MakeLinks(const fs::path& t) {
   fs::create_symlink(t / "out", t / "pkg/res/copy");
   ASSERT_EQ(mkfifo((t / "pkg/res/pipe").c_str(), 0600), 0);
   ASSERT_EQ(mkfifo((t / "pkg/layout/pipe").c_str(), 0600), 0);
+  fs::create_symlink("../res/pipe", t / "pkg/layout/to-pipe");
 }
 void LinkInPlaceOfACopy(const fs::path& t) {
   fs::remove(t / "out/res/loose.txt");
