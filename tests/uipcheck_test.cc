@@ -314,11 +314,13 @@ struct StoredEntry {
   std::uint16_t flags = 0;
   std::uint16_t method = 0;     // 8: data is deflated, plainSize bytes before
   std::uint32_t plainSize = 0;  // with method 8
+  std::uint32_t unixMode = 0;   // the type and permissions a Unix writer records
 };
 StoredEntry Stored(const std::string& name, const std::string& data) {
   const auto crc = static_cast<std::uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  return {name, data, crc, static_cast<std::uint32_t>(data.size()), name, false, crc, {}, 0, 0, 0};
+  return {name, data, crc, static_cast<std::uint32_t>(data.size()), name, false, crc, {}, 0,
+          0,    0,    0};
 }
 std::string Le(std::uint64_t value, int bytes) {
   std::string out;
@@ -344,7 +346,8 @@ void AddEntry(const StoredEntry& e, std::string& local, std::string& central) {
       Le(e.flags | (e.sizesAfterData ? 8 : 0), 2) + Le(e.method, 2) + Le(0, 4);
   const std::string lengths = Le(e.extra.size(), 2);
   central += "PK\1\2" + Le(0x33F, 2) + Le(10, 2) + flags + sizes + Le(e.name.size(), 2) + lengths +
-             Le(0, 6) + Le(0, 4) + Le(local.size(), 4) + e.name + e.extra;
+             Le(0, 6) + Le(std::uint64_t{e.unixMode} << 16, 4) + Le(local.size(), 4) + e.name +
+             e.extra;
   local += "PK\3\4" + Le(10, 2) + flags + (e.sizesAfterData ? Le(0, 12) : sizes) +
            Le(e.localName.size(), 2) + lengths + e.localName + e.extra + e.data;
   // A ZIP64 block makes the descriptor's sizes 8 bytes each.
@@ -536,8 +539,11 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        R"(^out/res/strings.zip:\xc3\x84\\x1b\]0;x\\x07.txt: expected .*, found a name holding a)"},
       {"a C1 control character", andAlso("b\xc2\x9b.txt"), "out", -1,
        R"(strings.zip:b\\u009b.txt: expected .*, found a name holding a control character)"},
-      {"a control character, as JSON", andAlso("a\x7f\xc2\x9b.txt"), "--json out", -1,
-       R"("path":"out/res/strings.zip:a\\u007f\\u009b.txt")"},
+      {"control characters, as JSON", andAlso("a\x7f\xc2\x80\xc2\x9b.txt"), "--json out", -1,
+       R"("path":"out/res/strings.zip:a\\u007f\\u0080\\u009b.txt")"},
+      {"a link in place of a file", with([](StoredEntry& e) { e.unixMode = 0120777; }), "out", -1,
+       "^out/res/strings.zip:en.txt: expected a regular file, found another kind of entry by its "
+       "Unix mode"},
       {"twice the same name", andAlso("en.txt"), "out", -1,
        "^out/res/strings.zip:en.txt: expected one entry of this name, found another one"},
   };

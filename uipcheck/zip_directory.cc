@@ -26,6 +26,11 @@ constexpr std::uint16_t kEncrypted = 0x0001 | 0x0040;
 constexpr std::uint16_t kSizesAfterData = 0x0008;
 constexpr std::uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr std::uint16_t kMax16 = 0xFFFFu;
+// The host byte of "version made by" that puts a Unix mode in the external attributes' high half.
+constexpr std::uint8_t kUnixHost = 3;
+constexpr std::uint32_t kUnixTypeMask = 0170000;
+constexpr std::uint32_t kUnixDirectory = 0040000;
+constexpr std::uint32_t kUnixRegularFile = 0100000;
 // The end record may be followed by a comment of up to 64 KiB, which is searched only to
 // say what follows the end record; the archives we check have none.
 constexpr std::size_t kLongestTail = kEndSize + 0xFFFF;
@@ -146,7 +151,14 @@ bool ReadCentralFields(const std::uint8_t* fixed, const std::string& extra, ZipE
   if ((*flags & kEncrypted) != 0) {
     return Fail(fault, entry->name, "an entry anyone can read", "an encrypted entry");
   }
-  if (!entry->name.empty() && entry->name.back() == '/') entry->name.pop_back();
+  // 7-Zip makes what a Unix writer's mode says, whatever the name: a link entry comes out a link.
+  const bool namedDirectory = !entry->name.empty() && entry->name.back() == '/';
+  const std::uint32_t unixType = fixed[5] == kUnixHost ? Le32(fixed + 38) >> 16 & kUnixTypeMask : 0;
+  if (unixType != 0 && unixType != (namedDirectory ? kUnixDirectory : kUnixRegularFile)) {
+    return Fail(fault, entry->name, namedDirectory ? "a directory" : "a regular file",
+                "another kind of entry by its Unix mode");
+  }
+  if (namedDirectory) entry->name.pop_back();
   return true;
 }
 
