@@ -305,8 +305,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
 struct StoredEntry {
   std::string name;
   std::string data;
-  std::uint32_t crc;   // in both headers
-  std::uint32_t size;  // both sizes in both headers
+  std::uint32_t crc = 0;   // in both headers
+  std::uint32_t size = 0;  // both sizes in both headers
   std::string localName;
   bool sizesAfterData = false;  // in a data descriptor, the local header's left 0
   std::uint32_t descriptorCrc = 0;
@@ -319,8 +319,12 @@ struct StoredEntry {
 StoredEntry Stored(const std::string& name, const std::string& data) {
   const auto crc = static_cast<std::uint32_t>(
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  return {name, data, crc, static_cast<std::uint32_t>(data.size()), name, false, crc, {}, 0,
-          0,    0,    0};
+  StoredEntry entry;
+  entry.name = entry.localName = name;
+  entry.data = data;
+  entry.crc = entry.descriptorCrc = crc;
+  entry.size = static_cast<std::uint32_t>(data.size());
+  return entry;
 }
 std::string Le(std::uint64_t value, int bytes) {
   std::string out;
