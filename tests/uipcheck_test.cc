@@ -7,7 +7,6 @@
 #include <fstream>
 #include <optional>
 #include <regex>
-#include <set>
 
 #include "container/container_format.h"
 #include "container/container_operations.h"
@@ -77,28 +76,18 @@ void WrapAnotherArchive(const fs::path& t) {
   ASSERT_EQ(container::WrapZipToContainer(zip, 1, container::ArchiveAfterWrap::Keep), 1);
   fs::rename(t / "out/res/strings.uip", t / "out/layout.uip");
 }
-// Rewrites a field of out/layout.uip's header; the checksum covers the payload alone.
+// Rewrites fields of out/layout.uip's header, and its checksum to match the payload they give:
+// only the fields changed are wrong.
 Step Reheader(const std::function<void(ContainerHeader&)>& change) {
   return [=](const fs::path& t) {
     std::string image = ReadFile(t / "out/layout.uip");
     auto* raw = reinterpret_cast<std::uint8_t*>(image.data());
     ContainerHeader header = LoadContainerHeader(raw);
     change(header);
+    header.checksum = PayloadChecksum(raw + header.dataOffset, image.size() - header.dataOffset);
     StoreContainerHeader(header, raw);
     WriteFile(t / "out/layout.uip", image);
   };
-}
-// The archive a byte early, with the payload's size and checksum made to match: only the
-// offset is wrong.
-void MoveArchiveIntoHeader(const fs::path& t) {
-  std::string image = ReadFile(t / "out/layout.uip");
-  auto* raw = reinterpret_cast<std::uint8_t*>(image.data());
-  ContainerHeader header = LoadContainerHeader(raw);
-  header.dataOffset -= 1;
-  header.payloadSize += 1;
-  header.checksum = PayloadChecksum(raw + header.dataOffset, image.size() - header.dataOffset);
-  StoreContainerHeader(header, raw);
-  WriteFile(t / "out/layout.uip", image);
 }
 // Files in out/res that a pack can never hold: each says in its name what it is.
 void PlantScripts(const fs::path& t) {
@@ -163,7 +152,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
     Step setup;  // none: the tree of the case before
     std::string arguments;
     int exitStatus;
-    const char* line;  // a regular expression one line of the output must match
+    const char* line;                 // a regular expression one line of the output must match
+    const char* posixOnly = nullptr;  // what the row needs that a Windows file system cannot hold
   };
   const Step broken = Write("pkg/layout/broken.lua", "local = = 1\n");
   const Case cases[] = {
@@ -206,8 +196,6 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "0x[0-9A-F]{8} .*10 bytes shorter than its header says"},
       {"damaged resource archive", After(Garble("out/res/images.zip")), "out", 1,
        "^out/res/images.zip:.*: expected a local header at byte 0, found other bytes"},
-      {"container that wraps another archive", After(WrapAnotherArchive), "pkg out", 1,
-       "^out/layout.uip: expected the wrap of out/layout.zip"},
       {"leftover layout directory", After(Write("out/layout/main.lua")), "pkg out", 1,
        "^out/layout: expected nothing \\(packed into layout.uip or layout.zip\\), found directory"},
       {"a copy missing", After(Remove("out/nametable.cfg")), "pkg out", 1,
@@ -238,7 +226,11 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockCount += 1; })), "out", 1,
        "^out/layout.uip: expected [0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header\n"
        "uipcheck: out is not consistent: 1 difference "},
-      {"the archive elsewhere", Packed("-uip", {}, MoveArchiveIntoHeader), "out", 1,
+      {"the archive elsewhere", Packed("-uip", {}, Reheader([](ContainerHeader& h) {
+                                         h.dataOffset -= 1;
+                                         h.payloadSize += 1;
+                                       })),
+       "out", 1,
        "^out/layout.uip: expected the archive at offset 104, found offset 103 in the header\n"
        "uipcheck: out is not consistent: 1 difference "},
       {"a script left as source", After(Write("out/res/extra.lua", "print(1)\n")), "out", 1,
@@ -264,34 +256,31 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
        "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
-       "^out/res/pipe: expected nothing, found special file"},
+       "^out/res/pipe: expected nothing, found special file", "a FIFO"},
       {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
        "^out/res/layout.uip: expected a file \\(packing makes it of a layout directory\\), found "
        "directory"},
       {"links read through, what the copy leaves out absent", Packed("", MakeLinks), "pkg out", 0,
-       "^uipcheck: out is the pack of pkg"},
+       "^uipcheck: out is the pack of pkg", "links and FIFOs"},
       {"a link in the destination", After(LinkInPlaceOfACopy), "pkg out", 1,
-       "^out/res/loose.txt: expected file, found symbolic link"},
+       "^out/res/loose.txt: expected file, found symbolic link", "a link"},
       {"a name ending in a letter of three bytes",
        After(Write("out/extra-\xF4\x8F\xBF\xBF\xE4\xB8\xAD")), "--json pkg out", 1,
        "\"path\":\"out/extra-\xF4\x8F\xBF\xBF\xE4\xB8\xAD\""},
       {"a name of bytes that are not UTF-8",
        After(Write("out/y\x80\x90\x80\x80\x81\x80\x80\xC3(\xE0\x81\x81\xED\xA0\x80")), "pkg out", 1,
        R"(^out/y\\x80\\x90\\x80\\x80\\x81\\x80\\x80\\xc3\(\\xe0\\x81\\x81\\xed\\xa0\\x80: )"
-       "expected nothing, found file"},
+       "expected nothing, found file",
+       "a name of bytes"},
       {"a name that would print a verdict of its own",
        After(Write("out/x\nuipcheck: out is the pack of pkg")), "pkg out", 1,
-       R"(^out/x\\x0auipcheck: out is the pack of pkg: expected nothing, found file)"},
+       R"(^out/x\\x0auipcheck: out is the pack of pkg: expected nothing, found file)",
+       "a line end"},
   };
-  // What a Windows file system does not hold: FIFOs, links, names of bytes or with a line end.
-  const std::set<std::string> posixOnly = {
-      "a FIFO is reported, never waited on", "links read through, what the copy leaves out absent",
-      "a link in the destination", "a name of bytes that are not UTF-8",
-      "a name that would print a verdict of its own"};
   std::optional<TempDir> temp;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    if (TheTarget().wine && posixOnly.contains(c.name)) continue;
+    if (TheTarget().wine && c.posixOnly != nullptr) continue;
     if (c.setup) c.setup(temp.emplace().path());
     const ProcessResult result = Tool("uipcheck", c.arguments, temp->path());
     const std::string output = result.out + result.err;
@@ -375,18 +364,12 @@ std::string Zip(const std::vector<StoredEntry>& entries, const std::string& befo
 }
 // data deflated, and then trailing bytes inside the size the headers give.
 StoredEntry Deflated(const std::string& name, const std::string& data, const std::string& trail) {
-  z_stream stream{};
-  std::string out(data.size() + 64, '\0');
-  deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
+  uLongf size = compressBound(data.size());
+  std::string out(size, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+           data.size());
   StoredEntry e = Stored(name, data);
-  e.data = out + trail;
+  e.data = out.substr(2, size - 6) + trail;  // the raw stream, without zlib's header and trailer
   e.size = static_cast<std::uint32_t>(e.data.size());
   e.method = 8;
   e.plainSize = static_cast<std::uint32_t>(data.size());
@@ -506,8 +489,6 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "size"},
       {"a wrong CRC-32 in both headers", with([](StoredEntry& e) { e.crc ^= 1; }), "out", 2,
        "^out/res/strings.zip:en.txt: expected data of the CRC-32 0x[0-9A-F]{8} the archive lists"},
-      {"cut by 30 bytes", genuine.substr(0, genuine.size() - 30), "pkg out", 2,
-       "^out/res/strings.zip: expected an end record closing the archive, found none"},
       {"cut by a byte", genuine.substr(0, genuine.size() - 1), "out", 2,
        "^out/res/strings.zip: expected an end record closing the archive, found none"},
       {"a comment announced, not there", Patched(genuine, genuine.size() - 2, Le(5, 2)), "out", -1,
@@ -582,12 +563,6 @@ long PeakKib(const fs::path& cwd) {
   return std::stol(peak[1]);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-
 TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
   if (TheTarget().wine) GTEST_SKIP() << "measures a POSIX process";
   TempDir temp;
@@ -598,11 +573,11 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
   WriteFile(temp / "out/res/strings.zip", Zip(stray));
   // Each of the 60,000 lines held until its archive is done would take some 25 MiB. (The
   // address sanitizer's own memory would hide that.)
-  if (!kSanitized) {
-    const long peak = PeakKib(temp.path());
-    EXPECT_GT(peak, 0);
-    EXPECT_LT(peak, 16 * 1024);
-  }
+#if !defined(__SANITIZE_ADDRESS__)
+  const long peak = PeakKib(temp.path());
+  EXPECT_GT(peak, 0);
+  EXPECT_LT(peak, 16 * 1024);
+#endif
   // A reader that has gone away takes the lines, not the verdict.
   const ProcessResult piped =
       RunProcess({"/bin/sh", "-c", R"({ sleep 0.3; "$0" pkg out; echo "status $?" >&2; } | true)",
