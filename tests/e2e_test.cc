@@ -234,23 +234,6 @@ TEST(Nesting, LayoutsAndResourcesInALayoutPackToOneTreeInEveryMode) {
   }
 }
 
-// Run as a shell script runs it, waiting for its process alone with the console in a file (as
-// every run here is), uippack leaves the tree final: the last removal, of thousands of files,
-// is done and nothing it started still runs.
-TEST(Exit, NothingIsLeftToRemoveWhenARunEnds) {
-  Scene s("");
-  MakeTree(s.work / "pkg", {"layout/main.lua", "nametable.cfg", "package.cfg"}, "return 1\n");
-  for (int i = 0; i < 3000; ++i) WriteFile(s.work / ("pkg/res/big/" + std::to_string(i)), "x");
-  ASSERT_EQ(Uippack({"-p", "pkg", "out"}, s.work).exitStatus, 0);
-  EXPECT_FALSE(fs::exists(s.work / "out/res/big"));
-  EXPECT_FALSE(NamedByAProcess(s.work / "out"));
-  ASSERT_EQ(Uippack({"-u", "out", "back"}, s.work).exitStatus, 0);
-  EXPECT_FALSE(fs::exists(s.work / "back/res/big.zip") || fs::exists(s.work / "back/layout.uip"));
-  EXPECT_FALSE(NamedByAProcess(s.work / "back"));
-}
-
-// ---------------------------------------------------------------------------------------------
-
 TEST(Names, WindowsConsoleShowsNamesTheAnsiCodePageLacks) {
   if (!Wine()) GTEST_SKIP() << "the Windows console and its code pages";
   Scene s;
