@@ -297,10 +297,8 @@ TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
       {{"sub/tmp", "/s", "home"}, "/tmp", "/s"},
       {{"/var/tmp", nullptr, "home"}, "/var/tmp", nullptr}};
   for (const auto& row : cases) {
-    const auto& values = std::get<0>(row);
-    const char* temp = std::get<1>(row);
-    const char* state = std::get<2>(row);
     const auto inChild = [&] {  // whose environment the test may change
+      const auto& [values, temp, state] = row;
       for (int i = 0; i < 3; ++i) values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
       const LogEnvironment system = SystemLogEnvironment();
       std::wstring folder;

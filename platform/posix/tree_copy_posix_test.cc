@@ -108,11 +108,9 @@ TEST(TreeCopy, WhatTheCopyMakesOnlyItsOwnerMayWrite) {
   const bool copied = Copy(src, temp / "made/dst");
   umask(previous);
   ASSERT_TRUE(copied);
-  EXPECT_EQ(ModeOf(temp / "made"), fs::perms(0750));
-  EXPECT_EQ(ModeOf(temp / "made/dst"), fs::perms(0750));
-  EXPECT_EQ(ModeOf(temp / "made/dst/open"), fs::perms(0750));
+  for (const char* made : {"made", "made/dst", "made/dst/open", "made/dst/open/script.sh"})
+    EXPECT_EQ(ModeOf(temp / made), fs::perms(0750)) << made;
   EXPECT_EQ(ModeOf(temp / "made/dst/open/file.lua"), fs::perms(0640));
-  EXPECT_EQ(ModeOf(temp / "made/dst/open/script.sh"), fs::perms(0750));
 }
 
 // A destination that another user could change is refused before anything is made in it: a
