@@ -31,11 +31,9 @@ std::string TargetPath(const fs::path& path) {
 }
 
 std::string ForTarget(const std::string& text) {
-  std::string converted;
-  for (const char c : text)
-    converted += c == '/' ? std::string(1, TheTarget().separator)
-                          : (c == '\n' ? TheTarget().lineEnd : std::string(1, c));
-  return converted;
+  const std::string separated =
+      std::regex_replace(text, std::regex("/"), std::string(1, TheTarget().separator));
+  return std::regex_replace(separated, std::regex("\n"), TheTarget().lineEnd);
 }
 
 ProcessResult Uippack(Lines arguments, const fs::path& cwd, Lines env, const fs::path& executable) {
