@@ -361,33 +361,6 @@ TEST(Faults, HostileTreesAndAGoneConsoleReachNothingOutsideTheDestination) {
   }
 }
 
-// Another user tries to swap the destination's resource directory for a link to the victim's
-// files each time the archiver starts, with every directory of the package open to all: the copy
-// never hands that openness on, so the swap fails and the pack is whole. (A destination someone
-// else made ahead of time is refused by the copy, as its own tests show.)
-TEST(Faults, AnotherUserCanChangeNothingInTheDestination) {
-  if (Wine() || geteuid() != 0) GTEST_SKIP() << "acting as another user takes root";
-  Scene s;
-  const fs::path& w = s.work;
-  fs::permissions(w, fs::perms(0755));
-  RunProcess({"/bin/chmod", "-R", "a+rwX", (w / "pkg").string()});
-  WriteFile(w / "victim/keep/me.txt", "mine");
-  const fs::path tools = w / "tools";
-  MakeDirs(tools);
-  for (const std::string tool : {"uippack", "ScriptStager", "luac"})
-    fs::copy_file(TheTarget().bin / tool, tools / tool);
-  WriteFile(tools / "7z",
-            "#!/bin/sh\nout='" + (w / "out").string() + "' victim='" + (w / "victim").string() +
-                "'\n" + R"(/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups /bin/sh -c \
-  'mv "$0/res" "$0/res.gone" && ln -s "$1" "$0/res"' "$out" "$victim" 2>/dev/null
-exec ')" + fs::canonical(TheTarget().bin / "7z").string() +
-                "' \"$@\"\n");
-  fs::permissions(tools / "7z", fs::perms(0755));
-  const ProcessResult result = s.Run({"-p", "pkg", "out"}, {}, tools / "uippack");
-  EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
-  s.ExpectPackOf("pkg");
-}
-
 // ---------------------------------------------------------------------------------------------
 
 TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
@@ -412,7 +385,7 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
   const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x8C\x85";
   for (const std::string& empty : Lines{"empty", "e1", "e2", chinese}) MakeDirs(s.work / empty);
   const std::string inside = TargetPath(s.work / "pkg") + TheTarget().separator + "out";
-  // The locale, the runs, and the records they leave, sorted.
+  // The locale, the runs, and the records they leave.
   const std::tuple<std::string, std::vector<Lines>, Lines> cases[] = {
       // One header for processes that take turns; line feeds inside a record stay bare. An
       // argument error is only printed.
@@ -422,11 +395,11 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
         {"-u", "e1", "out"},
         {"-u", "e2", "out"},
         {"-x", "e1", "out"}},
-       {"No valid uip files found in path = e1.", "No valid uip files found in path = e2.",
-        "No valid uip files found in path = empty.\nA Valid UIP Path must include each of the "
+       {"No valid uip files found in path = empty.\nA Valid UIP Path must include each of the "
         "following files:\n\t\t\t\t\t\t \t\t\t\t1.layout folder\n\t\t\t\t2.res folder\n"
         "\t\t\t\t3.nametable.cfg\n\t\t\t\t4.package.cfg\n",
-        "Pack error,source path = pkg, destination path = " + inside}},
+        "Pack error,source path = pkg, destination path = " + inside,
+        "No valid uip files found in path = e1.", "No valid uip files found in path = e2."}},
       // Records are in the ANSI code page: GBK, or "?" where code page 1252 has no letter.
       {"zh_CN.UTF-8",
        {{"-u", chinese, "out"}},
@@ -450,7 +423,6 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
       records.push_back((*it)[2]);
     }
     EXPECT_EQ(whole, content.size());  // nothing but records after the header
-    std::sort(records.begin(), records.end());
     EXPECT_EQ(records, expected);
   }
   fs::remove(log);
