@@ -198,15 +198,14 @@ void Write(const wchar_t* format, va_list* args) {
 }  // namespace
 
 LogEnvironment SystemLogEnvironment() {
-  return LogEnvironment{
-      MachineLogFolder,
-      [](std::wstring* folder) {
-        return platform::GetKnownFolder(platform::KnownFolder::Temporary, folder);
-      },
-      [](std::wstring* folder) {
-        return platform::GetKnownFolder(platform::KnownFolder::UserState, folder);
-      },
-      platform::LocalTimeNow, platform::UtcTimeNow};
+  return LogEnvironment{MachineLogFolder,
+                        [](std::wstring* folder) {
+                          return platform::GetKnownFolder(platform::KnownFolder::Temporary, folder);
+                        },
+                        [](std::wstring* folder) {
+                          return platform::GetKnownFolder(platform::KnownFolder::UserState, folder);
+                        },
+                        platform::LocalTimeNow, platform::UtcTimeNow};
 }
 
 void SetLogEnvironment(LogEnvironment environment) { Environment() = std::move(environment); }

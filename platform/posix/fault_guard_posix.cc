@@ -55,8 +55,7 @@ bool RunFaultGuarded(void (*step)(void* context), void* context, MemoryFault* fa
   } restore;
 
   if (sigsetjmp(guard.resume, 1) != 0) {
-    fault->kind =
-        guard.signalNumber == SIGBUS ? FaultKind::PageError : FaultKind::AccessViolation;
+    fault->kind = guard.signalNumber == SIGBUS ? FaultKind::PageError : FaultKind::AccessViolation;
     fault->systemCode = static_cast<std::uint32_t>(guard.signalNumber);
     return false;
   }
