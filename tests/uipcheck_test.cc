@@ -222,6 +222,13 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "out", 1,
        "^out/layout.uip: expected a block size of 256 to 3840 in steps of 256, found block size "
        "[0-9]+ in the header\nuipcheck: out is not consistent: 1 difference "},
+      {"a version and tag no wrap writes", Packed("-uip", {}, Reheader([](ContainerHeader& h) {
+                                                    h.version = 2;
+                                                    h.tag[0] ^= 1;
+                                                  })),
+       "out", 1,
+       "^out/layout.uip: expected the version and tag a wrap writes, found others in the header\n"
+       "uipcheck: out is not consistent: 1 difference "},
       {"a block count that does not fit",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockCount += 1; })), "out", 1,
        "^out/layout.uip: expected [0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header\n"

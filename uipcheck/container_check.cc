@@ -56,6 +56,9 @@ bool CheckHeaderFields(const uippack::ContainerHeader& header, const std::string
   const uippack::ContainerHeader made =
       uippack::MakeContainerHeader(header.payloadSize, drawn ? factor : 1);
   const bool blocksSound = drawn && header.blockSize == made.blockSize;
+  if (header.version != made.version || header.tag != made.tag) {
+    report.Difference(display, "the version and tag a wrap writes", "others in the header");
+  }
   if (header.dataOffset != made.dataOffset) {
     report.Difference(display, "the archive at offset 104",
                       "offset " + std::to_string(header.dataOffset) + " in the header");
