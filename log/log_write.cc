@@ -42,16 +42,11 @@ constexpr wchar_t kCarriageReturnSymbol = L'\u240D';
 // Any static of the facility will do: its address tells which module holds the facility.
 const char kModuleMarker = 0;
 
-// The shared log's first folder: the machine's common application data on Windows. Elsewhere the
-// system's own log folder, and only when this run may create files there: a folder it may not
-// write to would end the record without trying the temporary folder.
+// The shared log's first folder, and only when this run may create files there: a folder it may
+// not write to would end the record without trying the temporary folder.
 bool MachineLogFolder(std::wstring* folder) {
-#ifdef _WIN32
-  return platform::GetKnownFolder(platform::KnownFolder::MachineData, folder);
-#else
-  *folder = L"/var/log";
-  return platform::MayCreateFilesIn(*folder);
-#endif
+  return platform::GetKnownFolder(platform::KnownFolder::SharedRecords, folder) &&
+         platform::MayCreateFilesIn(*folder);
 }
 
 // Makes sure the log directory is there; only its last level is created.

@@ -6,8 +6,9 @@
 namespace uippack::platform {
 
 enum class KnownFolder {
-  // Data every user of the machine shares: CSIDL_COMMON_APPDATA. POSIX has no such folder.
-  MachineData,
+  // Where every user of the machine keeps shared records: CSIDL_COMMON_APPDATA on Windows, the
+  // system's log folder /var/log on POSIX.
+  SharedRecords,
   // This user's own state, which nobody else can write to: CSIDL_LOCAL_APPDATA; $XDG_STATE_HOME
   // when it is an absolute path, else $HOME/.local/state (HOME must be absolute).
   UserState,

@@ -14,10 +14,9 @@ namespace uippack::platform {
 bool DirectoryExists(const std::wstring& path);
 // Creates the last level of path, open to every user of the machine (mode 01777 on POSIX).
 bool CreateSharedDirectory(const std::wstring& path);
-#ifndef _WIN32
-// True when this process may create files in the directory path (its effective ids count).
+// True when this process may create files in the directory path (its effective ids count). Always
+// true on Windows, where the attempt itself is the only test.
 bool MayCreateFilesIn(const std::wstring& path);
-#endif
 
 // A directory held open: files are created, opened and deleted inside the very directory that
 // was checked, so swapping the directory for a link afterwards redirects nothing.

@@ -28,7 +28,8 @@ std::optional<std::string> UserStateFolder() {
 bool GetKnownFolder(KnownFolder which, std::wstring* folder) {
   std::optional<std::string> path;
   switch (which) {
-    case KnownFolder::MachineData:
+    case KnownFolder::SharedRecords:
+      path = "/var/log";
       break;
     case KnownFolder::UserState:
       path = UserStateFolder();

@@ -28,7 +28,7 @@ bool TemporaryFolder(std::wstring* folder) {
 
 bool GetKnownFolder(KnownFolder which, std::wstring* folder) {
   switch (which) {
-    case KnownFolder::MachineData:
+    case KnownFolder::SharedRecords:
       return ShellFolder(CSIDL_COMMON_APPDATA, folder);
     case KnownFolder::UserState:
       return ShellFolder(CSIDL_LOCAL_APPDATA, folder);

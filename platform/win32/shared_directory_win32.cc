@@ -35,6 +35,8 @@ bool CreateSharedDirectory(const std::wstring& path) {
   return CreateDirectoryW(path.c_str(), nullptr) != 0;
 }
 
+bool MayCreateFilesIn(const std::wstring&) { return true; }
+
 // ---------------------------------------------------------------------------------------------
 
 // Files are named through the directory's path; the handle is not used here.

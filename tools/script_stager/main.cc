@@ -2,11 +2,9 @@
 // Silent on success; on failure one line on stderr and a nonzero exit, with OUTPUT untouched.
 #include <cstdio>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <utility>
 #include <vector>
 
 #include "tools/script_stager/script_stager.h"
@@ -40,9 +38,9 @@ struct Arguments {
   fs::path config;
 };
 
-// Returns the arguments, or nothing after printing why they are unusable.
-std::optional<Arguments> ParseArguments(const std::vector<fs::path>& args) {
-  Arguments parsed;
+// Fills *parsed; false after printing why the arguments are unusable.
+bool ParseArguments(const std::vector<fs::path>& args, Arguments* arguments) {
+  Arguments& parsed = *arguments;
   std::string problem;
   for (std::size_t i = 0; i < args.size() && problem.empty(); i += 2) {
     const fs::path::string_type& option = args[i].native();
@@ -66,9 +64,9 @@ std::optional<Arguments> ParseArguments(const std::vector<fs::path>& args) {
   if (!problem.empty()) {
     stager::PrintError(problem);
     std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
-    return std::nullopt;
+    return false;
   }
-  return parsed;
+  return true;
 }
 
 int Run(const std::vector<fs::path>& args) {
@@ -76,30 +74,30 @@ int Run(const std::vector<fs::path>& args) {
     std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
     return 0;
   }
-  const std::optional<Arguments> arguments = ParseArguments(args);
-  if (!arguments) return kExitUsage;
+  Arguments arguments;
+  if (!ParseArguments(args, &arguments)) return kExitUsage;
 
   std::string error;
+  stager::TextError textError;
   stager::SymbolSet symbols;
   std::error_code ignored;
-  if (fs::status(arguments->config, ignored).type() != fs::file_type::not_found) {
-    const std::optional<std::string> configText = stager::ReadWholeFile(arguments->config, &error);
-    if (!configText) return Failed(error);
-    stager::ConfigResult config = stager::ParseConfig(*configText);
-    if (config.error) return Failed(stager::ProblemAt(arguments->config, *config.error));
-    symbols = std::move(config.symbols);
+  if (fs::status(arguments.config, ignored).type() != fs::file_type::not_found) {
+    std::string configText;
+    if (!stager::ReadWholeFile(arguments.config, &configText, &error)) return Failed(error);
+    if (!stager::ParseConfig(configText, &symbols, &textError)) {
+      return Failed(stager::ProblemAt(arguments.config, textError));
+    }
   }
 
   // All of the input is read before the output is opened, so INPUT may be OUTPUT.
-  const std::optional<std::string> script = stager::ReadWholeFile(arguments->input, &error);
-  if (!script) return Failed(error);
-  const stager::StageResult staged = stager::StageScript(*script, symbols);
-  if (staged.error) return Failed(stager::ProblemAt(arguments->input, *staged.error));
-  // Nothing to change in place (no directives, bytecode): leave the file alone.
-  if (staged.text == *script && fs::equivalent(arguments->input, arguments->output, ignored)) {
-    return 0;
+  std::string script, staged;
+  if (!stager::ReadWholeFile(arguments.input, &script, &error)) return Failed(error);
+  if (!stager::StageScript(script, symbols, &staged, &textError)) {
+    return Failed(stager::ProblemAt(arguments.input, textError));
   }
-  if (!stager::WriteReplacing(arguments->output, staged.text, &error)) {
+  // Nothing to change in place (no directives, bytecode): leave the file alone.
+  if (staged == script && fs::equivalent(arguments.input, arguments.output, ignored)) return 0;
+  if (!stager::WriteReplacing(arguments.output, staged, &error)) {
     return Failed(error);
   }
   return 0;

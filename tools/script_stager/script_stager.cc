@@ -49,11 +49,11 @@ bool IsTrailerAllowed(std::string_view rest) {
   return rest.empty() || rest.starts_with("--");
 }
 
-enum class DirectiveKind { kNone, kIf, kElse, kEndif };
+enum class DirectiveKind { None, If, Else, Endif };
 
 struct Directive {
-  DirectiveKind kind = DirectiveKind::kNone;
-  std::string_view name;  // for kIf
+  DirectiveKind kind = DirectiveKind::None;
+  std::string_view name;  // for If
   std::string error;      // set when the line is a malformed directive
 };
 
@@ -66,7 +66,7 @@ Directive ParseDirective(std::string_view line) {
 
   Directive directive;
   if (word == "else" || word == "endif") {
-    directive.kind = word == "else" ? DirectiveKind::kElse : DirectiveKind::kEndif;
+    directive.kind = word == "else" ? DirectiveKind::Else : DirectiveKind::Endif;
     if (!IsTrailerAllowed(rest)) {
       directive.error = "unexpected text after --#" + std::string(word);
     }
@@ -77,7 +77,7 @@ Directive ParseDirective(std::string_view line) {
     return directive;
   }
 
-  directive.kind = DirectiveKind::kIf;
+  directive.kind = DirectiveKind::If;
   if (!rest.empty() && !IsBlank(rest.front())) {
     directive.error = "expected a blank between --#if and its name";
     return directive;
@@ -131,8 +131,7 @@ struct OpenBranch {
 
 }  // namespace
 
-ConfigResult ParseConfig(std::string_view configText) {
-  ConfigResult result;
+bool ParseConfig(std::string_view configText, SymbolSet* symbols, TextError* error) {
   if (configText.starts_with(kUtf8Bom)) configText.remove_prefix(kUtf8Bom.size());
   std::size_t lineNumber = 0;
   while (!configText.empty()) {
@@ -141,28 +140,29 @@ ConfigResult ParseConfig(std::string_view configText) {
     if (line.empty() || line.front() == '#') continue;
     const std::string_view name = Trim(line.substr(0, line.find('=')));
     if (name.empty()) {
-      result.error = TextError{lineNumber, "missing name before \"=\""};
-      return result;
+      *error = TextError{lineNumber, "missing name before \"=\""};
+      return false;
     }
     if (!IsName(name)) {
-      result.error = TextError{lineNumber, "invalid name \"" + std::string(name) +
-                                               "\" (use A-Z a-z 0-9 _; comments need a line "
-                                               "of their own)"};
-      return result;
+      *error = TextError{lineNumber, "invalid name \"" + std::string(name) +
+                                         "\" (use A-Z a-z 0-9 _; comments need a line of their "
+                                         "own)"};
+      return false;
     }
-    result.symbols.emplace(name);
+    symbols->emplace(name);
   }
-  return result;
+  return true;
 }
 
-StageResult StageScript(std::string_view script, const SymbolSet& symbols) {
-  StageResult result;
+bool StageScript(std::string_view script, const SymbolSet& symbols, std::string* staged,
+                 TextError* error) {
+  std::string& out = *staged;
+  out.clear();
   if (!script.empty() && script.front() == kLuaBytecodeMark) {
-    result.text.assign(script);
-    return result;
+    out.assign(script);
+    return true;
   }
 
-  std::string& out = result.text;
   out.reserve(script.size());
   if (script.starts_with(kUtf8Bom)) {
     out.append(kUtf8Bom);
@@ -171,10 +171,9 @@ StageResult StageScript(std::string_view script, const SymbolSet& symbols) {
 
   std::vector<OpenBranch> openBranches;
   auto keeping = [&openBranches] { return openBranches.empty() || openBranches.back().Keeps(); };
-  auto fail = [&result](std::size_t line, std::string message) {
-    result.text.clear();
-    result.error = TextError{line, std::move(message)};
-    return std::move(result);
+  auto fail = [error](std::size_t line, std::string message) {
+    *error = TextError{line, std::move(message)};
+    return false;
   };
 
   std::size_t lineNumber = 0;
@@ -185,13 +184,13 @@ StageResult StageScript(std::string_view script, const SymbolSet& symbols) {
     if (!directive.error.empty()) return fail(lineNumber, directive.error);
 
     switch (directive.kind) {
-      case DirectiveKind::kNone:
+      case DirectiveKind::None:
         if (keeping()) out.append(line.content);
         break;
-      case DirectiveKind::kIf:
+      case DirectiveKind::If:
         openBranches.push_back({lineNumber, symbols.contains(directive.name), false, keeping()});
         break;
-      case DirectiveKind::kElse:
+      case DirectiveKind::Else:
         if (openBranches.empty()) return fail(lineNumber, "--#else without --#if");
         if (openBranches.back().inElse) {
           return fail(lineNumber, "second --#else for the --#if on line " +
@@ -199,7 +198,7 @@ StageResult StageScript(std::string_view script, const SymbolSet& symbols) {
         }
         openBranches.back().inElse = true;
         break;
-      case DirectiveKind::kEndif:
+      case DirectiveKind::Endif:
         if (openBranches.empty()) return fail(lineNumber, "--#endif without --#if");
         openBranches.pop_back();
         break;
@@ -207,7 +206,7 @@ StageResult StageScript(std::string_view script, const SymbolSet& symbols) {
     out.append(line.ending);
   }
   if (!openBranches.empty()) return fail(openBranches.back().ifLine, "--#if without --#endif");
-  return result;
+  return true;
 }
 
 }  // namespace uippack::script_stager

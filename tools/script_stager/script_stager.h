@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <functional>
-#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -21,21 +20,12 @@ struct TextError {
   std::string message;
 };
 
-struct ConfigResult {
-  SymbolSet symbols;
-  std::optional<TextError> error;
-};
-
-struct StageResult {
-  std::string text;  // the staged script; meaningless when error is set
-  std::optional<TextError> error;
-};
-
 // One "NAME" or "NAME=VALUE" per line. Blank lines and lines whose first non-blank character is
 // "#" are skipped; "#" anywhere else is ordinary text. Blanks around the name are trimmed. A
 // name is one or more of A-Z a-z 0-9 _; anything else before "=" is an error. A leading UTF-8
-// BOM and CR LF line endings are accepted.
-ConfigResult ParseConfig(std::string_view configText);
+// BOM and CR LF line endings are accepted. Adds the names to *symbols; false, with the first
+// problem in *error, when a line is not a definition.
+bool ParseConfig(std::string_view configText, SymbolSet* symbols, TextError* error);
 
 // Applies the directives of a Lua script. A directive line is optional blanks (spaces, tabs),
 // then "--#" directly followed by a word: "if NAME", "else" or "endif", optionally followed by
@@ -47,6 +37,9 @@ ConfigResult ParseConfig(std::string_view configText);
 // remaining line keeps its number. Line endings are counted as Lua counts them ("\n", "\r",
 // "\r\n" and "\n\r" each end one line). Everything else passes through byte for byte, including
 // a UTF-8 BOM before the first line. Lua bytecode (first byte 0x1B) is returned unchanged.
-StageResult StageScript(std::string_view script, const SymbolSet& symbols);
+// Puts the staged script in *staged; false, with the first problem in *error, when a directive is
+// malformed or unbalanced (*staged is then meaningless).
+bool StageScript(std::string_view script, const SymbolSet& symbols, std::string* staged,
+                 TextError* error);
 
 }  // namespace uippack::script_stager

@@ -11,8 +11,10 @@ namespace {
 
 // The staged text, or "!LINE: message" for the first error.
 std::string Staged(const std::string& script) {
-  const StageResult r = StageScript(script, {"A"});
-  return r.error ? "!" + std::to_string(r.error->line) + ": " + r.error->message : r.text;
+  std::string staged;
+  TextError error;
+  if (StageScript(script, {"A"}, &staged, &error)) return staged;
+  return "!" + std::to_string(error.line) + ": " + error.message;
 }
 
 // Dropped and directive lines become empty and keep their own endings, as Lua counts lines (CR

@@ -65,7 +65,7 @@ std::string ProblemAt(const fs::path& file, const TextError& error) {
   return Display(file) + ":" + std::to_string(error.line) + ": " + error.message;
 }
 
-std::optional<std::string> ReadWholeFile(const fs::path& path, std::string* error) {
+bool ReadWholeFile(const fs::path& path, std::string* contents, std::string* error) {
   // Only a regular file is read (a link to one will do): a FIFO or a device could block the
   // read forever or never end.
   std::error_code statusError;
@@ -73,24 +73,24 @@ std::optional<std::string> ReadWholeFile(const fs::path& path, std::string* erro
   if (fs::exists(status) && !fs::is_regular_file(status)) {
     *error = "cannot read " + Display(path) + ": it is " +
              (fs::is_directory(status) ? "a directory" : "not a regular file");
-    return std::nullopt;
+    return false;
   }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = "cannot read " + Display(path) + ": " + LastSystemError();
-    return std::nullopt;
+    return false;
   }
-  std::string contents;
+  contents->clear();
   char chunk[1 << 16];
   while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    contents.append(chunk, static_cast<std::size_t>(in.gcount()));
+    contents->append(chunk, static_cast<std::size_t>(in.gcount()));
   }
   if (in.bad()) {
     *error = "cannot read " + Display(path);
-    return std::nullopt;
+    return false;
   }
-  return contents;
+  return true;
 }
 
 bool WriteReplacing(const fs::path& target, std::string_view contents, std::string* error) {

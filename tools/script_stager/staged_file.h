@@ -3,7 +3,6 @@
 #pragma once
 
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,9 +18,9 @@ void PrintError(std::string_view message);
 // "<file>:<line>: <message>", how the first problem found in a text is reported.
 std::string ProblemAt(const std::filesystem::path& file, const TextError& error);
 
-// The whole of the regular file (a link to one will do) at path; nothing, with the reason in
-// *error, when it cannot be read or is something else, a FIFO or a device above all.
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error);
+// Reads the whole of the regular file (a link to one will do) at path into *contents; false, with
+// the reason in *error, when it cannot be read or is something else, a FIFO or a device above all.
+bool ReadWholeFile(const std::filesystem::path& path, std::string* contents, std::string* error);
 
 // Writes contents to target by way of a new temporary file beside it renamed over it, so that
 // target is either its old self or completely written; a target rewritten in place keeps its
