@@ -25,7 +25,6 @@ bool ArchiveReader::Open(std::string* error) {
   // The CRC-32 is checked once, by ContentCheck, against the central directory's.
   archive_read_set_options(handle, "zip:ignorecrc32");
   archive_read_set_read_callback(handle, &ArchiveReader::ReadCallback);
-  archive_read_set_skip_callback(handle, &ArchiveReader::SkipCallback);
   archive_read_set_callback_data(handle, this);
   if (archive_read_open1(handle) != ARCHIVE_OK) {
     *error = this->error();
@@ -64,7 +63,6 @@ ArchiveReader::Step ArchiveReader::Next(ArchiveEntry* entry) {
 
 bool ArchiveReader::ReadData(const std::function<void(const std::uint8_t*, std::size_t)>& sink,
                              std::string* error) {
-  static constexpr std::uint8_t kZeros[4096] = {};
   std::uint64_t delivered = 0;
   for (;;) {
     const void* block = nullptr;
@@ -77,11 +75,11 @@ bool ArchiveReader::ReadData(const std::function<void(const std::uint8_t*, std::
       *error = this->error();
       return false;
     }
-    // A ZIP entry has no holes; should a block start further on, the gap reads as zeros.
-    while (offset > 0 && delivered < static_cast<std::uint64_t>(offset)) {
-      const auto gap = std::min<std::uint64_t>(sizeof kZeros, offset - delivered);
-      sink(kZeros, static_cast<std::size_t>(gap));
-      delivered += gap;
+    // A ZIP entry has no holes: a block that starts anywhere but where the last one ended is
+    // damage.
+    if (offset != static_cast<la_int64_t>(delivered)) {
+      *error = "a gap in the entry's data";
+      return false;
     }
     // An empty block may come without an address; the sinks never see one.
     if (size == 0) continue;
@@ -106,8 +104,10 @@ la_ssize_t ArchiveReader::ReadCallback(archive* handle, void* self, const void**
     std::size_t got = 0;
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, size - start));
     reader.chunkValid_ = false;
-    if (!reader.source_.ReadAt(start, reader.chunk_.data(), wanted, &got, &error)) {
-      archive_set_error(handle, EIO, "%s", error.c_str());
+    if (!reader.source_.ReadAt(start, reader.chunk_.data(), wanted, &got, &error) ||
+        got != wanted) {
+      archive_set_error(handle, EIO, "%s",
+                        error.empty() ? "the file shrank while it was read" : error.c_str());
       return ARCHIVE_FATAL;
     }
     reader.chunkStart_ = start;
@@ -115,21 +115,10 @@ la_ssize_t ArchiveReader::ReadCallback(archive* handle, void* self, const void**
     reader.chunkValid_ = true;
   }
   const auto within = static_cast<std::size_t>(reader.position_ - start);
-  if (within >= reader.chunkLength_) return 0;  // the source ended before its size
   *buffer = reader.chunk_.data() + within;
   const std::size_t length = reader.chunkLength_ - within;
   reader.position_ += length;
   return static_cast<la_ssize_t>(length);
-}
-
-la_int64_t ArchiveReader::SkipCallback(archive*, void* self, la_int64_t request) {
-  auto& reader = *static_cast<ArchiveReader*>(self);
-  const std::uint64_t size = reader.source_.Size();
-  if (request <= 0 || reader.position_ >= size) return 0;
-  const std::uint64_t skipped =
-      std::min<std::uint64_t>(static_cast<std::uint64_t>(request), size - reader.position_);
-  reader.position_ += skipped;
-  return static_cast<la_int64_t>(skipped);
 }
 
 }  // namespace uipcheck

@@ -59,7 +59,6 @@ class ArchiveReader {
   };
 
   static la_ssize_t ReadCallback(archive* handle, void* self, const void** buffer);
-  static la_int64_t SkipCallback(archive* handle, void* self, la_int64_t request);
 
   ByteSource& source_;
   std::unique_ptr<archive, Deleter> archive_;

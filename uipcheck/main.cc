@@ -6,19 +6,14 @@
 // It reads both trees and writes neither, and starts no program: ZIP archives are read with
 // libarchive, containers with the core's container code.
 #include <algorithm>
-#include <clocale>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
-#include <langinfo.h>
-#include <stdlib.h>
-#endif
-
 #include "package/package_builder.h"
 #include "package/tree_overlap.h"
+#include "platform/c_runtime.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -44,21 +39,6 @@ int UsageError(const std::string& problem) {
   if (!problem.empty()) PrintError("uipcheck: " + problem);
   for (const char* line : kUsage) PrintError(line);
   return kExitUnusable;
-}
-
-// Entry names in ZIP archives are UTF-8, and libarchive hands them out through the locale's
-// character set, which therefore has to be UTF-8 whatever the environment says.
-void UseUtf8Locale() {
-#ifdef _WIN32
-  std::setlocale(LC_CTYPE, ".UTF8");
-#else
-  for (const char* name : {"C.UTF-8", "UTF-8", ""}) {
-    if (std::setlocale(LC_CTYPE, name) != nullptr &&
-        std::string_view(nl_langinfo(CODESET)) == "UTF-8") {
-      return;
-    }
-  }
-#endif
 }
 
 struct Options {
@@ -152,22 +132,26 @@ int Run(const std::vector<fs::path>& arguments) {
   return report.Finish(check.mode().Summary(), check.mode().Json());
 }
 
+int Main(const std::vector<fs::path>& args) {
+  uippack::platform::PrepareProcess();
+  // Entry names in ZIP archives are UTF-8, and libarchive hands them out through the locale's
+  // character set.
+  uippack::platform::UseUtf8CharacterSet();
+  // libarchive turns every entry's DOS time into local time, and with TZ unset the C library
+  // looks at /etc/localtime again for each one. Entry times are never compared: UTC will do.
+  uippack::platform::UseUtcAsLocalTime();
+  return Run(args);
+}
+
 }  // namespace
 }  // namespace uipcheck
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {
-  uippack::platform::PrepareProcess();
-  uipcheck::UseUtf8Locale();
-  return uipcheck::Run(std::vector<uipcheck::fs::path>(argv + 1, argv + argc));
+  return uipcheck::Main(std::vector<uipcheck::fs::path>(argv + 1, argv + argc));
 }
 #else
 int main(int argc, char** argv) {
-  uippack::platform::PrepareProcess();
-  uipcheck::UseUtf8Locale();
-  // libarchive turns every entry's DOS time into local time, and with TZ unset the C library
-  // looks at /etc/localtime again for each one. Entry times are never compared: UTC will do.
-  setenv("TZ", "UTC0", 1);
-  return uipcheck::Run(std::vector<uipcheck::fs::path>(argv + 1, argv + argc));
+  return uipcheck::Main(std::vector<uipcheck::fs::path>(argv + 1, argv + argc));
 }
 #endif

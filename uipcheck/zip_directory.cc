@@ -53,7 +53,7 @@ struct Zip64Fields {
   std::uint64_t* size = nullptr;
   std::uint64_t* compressedSize = nullptr;
   std::uint64_t* offset = nullptr;
-  bool diskAtLimit = false;
+  std::uint32_t* disk = nullptr;
 };
 
 // A Unicode path block names the entry only for the very header name it was made of (its
@@ -84,9 +84,12 @@ bool ReadZip64Block(const std::uint8_t* block, std::size_t length, Zip64Fields f
     *field = Le64(block + used);
     used += 8;
   }
-  if (fields.diskAtLimit && length - used < 4) {
-    *problem = "a ZIP64 block without the disk its entry leaves to it";
-    return false;
+  if (fields.disk != nullptr && *fields.disk == kMax16) {
+    if (length - used < 4) {
+      *problem = "a ZIP64 block without the disk its entry leaves to it";
+      return false;
+    }
+    *fields.disk = Le32(block + used);
   }
   return true;
 }
@@ -134,18 +137,18 @@ bool ReadCentralFields(const std::uint8_t* fixed, const std::string& extra, ZipE
   entry->compressedSize = Le32(fixed + 20);
   entry->size = Le32(fixed + 24);
   entry->localOffset = Le32(fixed + 42);
-  const bool diskAtLimit = Le16(fixed + 34) == kMax16;
+  std::uint32_t disk = Le16(fixed + 34);
   bool zip64 = false;
   std::string problem;
   std::string unicodeName;
   entry->storedName = entry->name;
   if (!ReadExtra(extra, entry->storedName,
-                 {&entry->size, &entry->compressedSize, &entry->localOffset, diskAtLimit}, &zip64,
+                 {&entry->size, &entry->compressedSize, &entry->localOffset, &disk}, &zip64,
                  &unicodeName, &problem)) {
     return Fail(fault, entry->name, "a sound central directory entry", problem);
   }
   if (!unicodeName.empty()) entry->name = unicodeName;
-  if (Le16(fixed + 34) != 0 && !diskAtLimit) {
+  if (disk != 0) {
     return Fail(fault, entry->name, "an entry on the archive's one disk", "another disk");
   }
   if ((*flags & kEncrypted) != 0) {
@@ -418,7 +421,7 @@ bool ZipDirectory::ReadLocal(const ZipEntryInfo& entry, LocalHeader* local, ZipF
   local->compressedSize = Le32(fixed + 18);
   local->size = Le32(fixed + 22);
   std::string problem;
-  if (!ReadExtra(extra, local->name, {&local->size, &local->compressedSize, nullptr, false},
+  if (!ReadExtra(extra, local->name, {&local->size, &local->compressedSize, nullptr, nullptr},
                  &local->zip64, nullptr, &problem)) {
     return Fail(fault, entry.name, "a sound local header", problem);
   }
