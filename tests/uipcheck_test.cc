@@ -1,6 +1,7 @@
 // uipcheck against trees packed by the real uippack, ScriptStager, luac and 7-Zip.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -114,8 +115,9 @@ void MakeLinks(const fs::path& t) {
   fs::create_symlink(t / "outside/file.txt", t / "pkg/layout/absolute.txt");
   fs::create_symlink(t / "outside/dir", t / "pkg/res/linked");
   fs::create_symlink("screens", t / "pkg/layout/also");
-  WriteFile(t / "pkg/docs/a.txt", "a directory again by a link after it");
-  fs::create_symlink("docs", t / "pkg/zdocs");
+  WriteFile(t / "pkg/docs/a.txt", "a directory entered again by a link in one after it");
+  MakeDirs(t / "pkg/zz");
+  fs::create_symlink("../docs", t / "pkg/zz/docs");
   fs::create_symlink(t / "pkg/layout/absolute.txt", t / "pkg/res/chain.txt");
   fs::create_symlink("nowhere", t / "pkg/res/images/dangling");
   fs::create_symlink("..", t / "pkg/layout/up");
@@ -154,10 +156,12 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
     Step setup;  // none: the tree of the case before
     std::string arguments;
     int exitStatus;
-    const char* line;                 // a regular expression one line of the output must match
+    std::string line;                 // a regular expression one line of the output must match
     const char* posixOnly = nullptr;  // what the row needs that a Windows file system cannot hold
   };
   const Step broken = Write("pkg/layout/broken.lua", "local = = 1\n");
+  const std::string uip = "^out/layout.uip: expected ";
+  const std::string one = "\nuipcheck: out is not consistent: 1 difference ";
   const Case cases[] = {
       {"clean", Packed("", Noise), "pkg out", 0,
        "^uipcheck: out is the pack of pkg \\(15 files and 4 archives checked, 5.0 MB read; "},
@@ -177,11 +181,10 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        R"(is the pack of pkg .*a mode other than "" and "-uip" \(layout.zip alone\), inferred)"},
       {"a container this mode does not make", Packed("zip", {}, WrapAnotherArchive),
        "--mode zip pkg out", 1,
-       "^out/layout.uip: expected nothing \\(a container this mode does not make: mode \"zip\" "
-       "\\(layout.zip alone\\)\\), found file\nuipcheck: out is not the pack of pkg: 1 "
-       "difference "},
+       uip + "nothing \\(a container this mode does not make: mode \"zip\" .*\\), found file\n"
+             "uipcheck: out is not the pack of pkg: 1 difference "},
       {"the same, the mode inferred from it", nullptr, "pkg out", 1,
-       "^out/layout.uip: expected the wrap of out/layout.zip"},
+       uip + "the wrap of out/layout.zip"},
       {"mixed modes", Packed("", Write("pkg/sub/layout/a.txt"), Remove("out/sub/layout.zip")),
        "pkg out", 1,
        R"(^out/sub/layout.zip: expected layout.zip \(from pkg/sub/layout\) in mode "" )"},
@@ -194,12 +197,10 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"stale file after repacking into the old destination", After(RepackWithoutAFile), "pkg out",
        1, "^out/res/images.zip:a.png: expected nothing, found file .*\nuipcheck: .*\\(13 files "},
       {"truncated container", After(Truncate("out/layout.uip", 10)), "out", 1,
-       "^out/layout.uip: expected the checksum 0x[0-9A-F]{8} its header declares, found "
-       "0x[0-9A-F]{8} .*10 bytes shorter than its header says"},
+       uip + "the checksum 0x[0-9A-F]{8} its header declares, found "
+             "0x[0-9A-F]{8} .*10 bytes shorter than its header says"},
       {"damaged resource archive", After(Garble("out/res/images.zip")), "out", 1,
        "^out/res/images.zip:.*: expected a local header at byte 0, found other bytes"},
-      {"a layout archive cut short", After(Truncate("out/layout.zip", 1)), "out", 1,
-       "^out/layout.uip: expected the wrap of out/layout.zip"},
       {"leftover layout directory", After(Write("out/layout/main.lua")), "pkg out", 1,
        "^out/layout: expected nothing \\(packed into layout.uip or layout.zip\\), found directory"},
       {"a copy missing", After(Remove("out/nametable.cfg")), "pkg out", 1,
@@ -216,38 +217,36 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        R"(null,.*"checked":\{"files":[1-9][0-9]*,"archives":[1-9][0-9]*,"bytes":[0-9]+\}\}$)"},
       {"a block size no wrap writes",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockSize = 100; })), "out", 1,
-       "^out/layout.uip: expected a block size of 256 to 3840 in steps of 256, found block size "
-       "100 in the header\nuipcheck: out is not consistent: 1 difference "},
+       uip +
+           "a block size of 256 to 3840 in steps of 256, found block size "
+           "100 in the header" +
+           one},
       {"a block size past 3840 whose factor wraps round to 1",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) {
                 h.blockSize += 256 * 256;
                 h.blockCount = (h.payloadSize + h.blockSize - 1) / h.blockSize;
               })),
        "out", 1,
-       "^out/layout.uip: expected a block size of 256 to 3840 in steps of 256, found block size "
-       "[0-9]+ in the header\nuipcheck: out is not consistent: 1 difference "},
+       uip +
+           "a block size of 256 to 3840 in steps of 256, found block size "
+           "[0-9]+ in the header" +
+           one},
       {"a version and tag no wrap writes", Packed("-uip", {}, Reheader([](ContainerHeader& h) {
                                                     h.version = 2;
                                                     h.tag[0] ^= 1;
                                                   })),
-       "out", 1,
-       "^out/layout.uip: expected the version and tag a wrap writes, found others in the header\n"
-       "uipcheck: out is not consistent: 1 difference "},
+       "out", 1, uip + "the version and tag a wrap writes, found others in the header" + one},
       {"a payload short of the data",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.payloadSize -= 1; })), "out", 1,
-       "^out/layout.uip: expected [0-9]+ bytes as its header says, found [0-9]+ bytes\n"
-       "uipcheck: out is not consistent: 1 difference "},
+       uip + "[0-9]+ bytes as its header says, found [0-9]+ bytes" + one},
       {"a block count that does not fit",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockCount += 1; })), "out", 1,
-       "^out/layout.uip: expected [0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header\n"
-       "uipcheck: out is not consistent: 1 difference "},
+       uip + "[0-9]+ blocks for [0-9]+ bytes, found [0-9]+ in the header" + one},
       {"the archive elsewhere", Packed("-uip", {}, Reheader([](ContainerHeader& h) {
                                          h.dataOffset -= 1;
                                          h.payloadSize += 1;
                                        })),
-       "out", 1,
-       "^out/layout.uip: expected the archive at offset 104, found offset 103 in the header\n"
-       "uipcheck: out is not consistent: 1 difference "},
+       "out", 1, uip + "the archive at offset 104, found offset 103 in the header" + one},
       {"a script left as source", After(Write("out/res/extra.lua", "print(1)\n")), "out", 1,
        "^out/res/extra.lua: expected Lua 5.4 bytecode, found Lua source or other text"},
       {"scripts that are no Lua 5.4 bytecode", After(PlantScripts), "out", 1,
@@ -262,14 +261,17 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "uipcheck: out is not the pack of pkg: 2 differences"},
       {"a container of its header alone",
        After([](const fs::path& t) { fs::resize_file(t / "out/layout.uip", 104); }), "out", 1,
-       "^out/layout.uip: expected the checksum 0x[0-9A-F]{8} its header declares, found "
-       "0x00000000 over its 0 bytes of stored data; the file is [0-9]+ bytes shorter"},
+       uip + "the checksum 0x[0-9A-F]{8} its header declares, found "
+             "0x00000000 over its 0 bytes of stored data; the file is [0-9]+ bytes shorter"},
       {"bytes appended to the container", After(Append), "out", 1,
-       "^out/layout.uip: expected the checksum 0x[0-9A-F]{8} its header declares, found "
-       "0x[0-9A-F]{8} over its [0-9]+ bytes of stored data; the file is 5 bytes longer than its "
-       "header says \\([0-9]+ bytes\\)\n"},
+       uip +
+           "the checksum 0x[0-9A-F]{8} its header declares, found "
+           "0x[0-9A-F]{8} over its [0-9]+ bytes of stored data; the file is 5 bytes longer than "
+           "its "
+           "header says \\([0-9]+ bytes\\)" +
+           one},
       {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
-       "^out/layout.uip: expected a container \\(the magic QMARCHIVE\\), found other bytes"},
+       uip + "a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
        "^out/res/pipe: expected nothing, found special file", "a FIFO"},
       {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
@@ -409,48 +411,57 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
     return Zip({e});
   };
   auto andAlso = [&](const std::string& name) { return Zip({en, Stored(name, "x")}); };
+  // An entry whose header names it header, with a Unicode path block of version naming it en.txt.
+  auto unicode = [&](const std::string& header, const char* version) {
+    StoredEntry e = en;
+    e.name = e.localName = header;
+    const auto headerCrc = crc32(0, reinterpret_cast<const Bytef*>(header.data()), 6);
+    e.extra = Le(0x7075, 2) + Le(11, 2) + version + Le(headerCrc, 4) + "en.txt";
+    return Zip({e});
+  };
+  const std::string zip64 = Zip({en}, {}, 0), pass = "^uipcheck: out is the pack of pkg";
+  const std::string archive = archive + "", entry = entry + "";
   struct Case {
     const char* name;
     std::string archive;  // out/res/strings.zip
     std::string arguments;
     int sevenZipTest;  // what `7zz t` says of it, -1 where it does not matter
-    const char* line;
+    std::string line;
   };
   const Case cases[] = {
-      {"as 7-Zip stores it", genuine, "pkg out", 0, "^uipcheck: out is the pack of pkg"},
+      {"as 7-Zip stores it", genuine, "pkg out", 0, pass},
       {"the sizes after the data", with([](StoredEntry& e) { e.sizesAfterData = true; }), "pkg out",
-       0, "^uipcheck: out is the pack of pkg"},
+       0, pass},
       {"the sizes after the data disagreeing", with([](StoredEntry& e) {
          e.sizesAfterData = true;
          e.descriptorCrc ^= 1;
        }),
        "out", -1,
-       "^out/res/strings.zip:en.txt: expected the CRC-32 and sizes of the central directory "
-       "after "},
-      {"ZIP64 end records", Zip({en}, {}, 0), "pkg out", 0, "^uipcheck: out is the pack of pkg"},
-      {"sizes in a ZIP64 block", with(Zip64Sizes), "pkg out", 0,
-       "^uipcheck: out is the pack of pkg"},
+       entry + "the CRC-32 and sizes of the central directory "
+               "after "},
+      {"ZIP64 end records", zip64, "pkg out", 0, pass},
+      {"sizes in a ZIP64 block", with(Zip64Sizes), "pkg out", 0, pass},
       {"sizes in a ZIP64 block and after the data", with([](StoredEntry& e) {
          Zip64Sizes(e);
          e.sizesAfterData = true;
        }),
-       "pkg out", 0, "^uipcheck: out is the pack of pkg"},
+       "pkg out", 0, pass},
       {"a ZIP64 block short of the sizes", with([](StoredEntry& e) {
          Zip64Sizes(e);
          e.extra = Le(1, 2) + Le(8, 2) + e.extra.substr(4, 8);
        }),
        "out", -1, "found a ZIP64 block without the sizes its entry leaves to it"},
       {"an end record disagreeing with its ZIP64 record",
-       Patched(Zip({en}, {}, 0), 100 + 56 + 20 + 8, Le(0xFF02, 2) + Le(0xFF02, 2)), "out", -1,
+       Patched(zip64, 100 + 56 + 20 + 8, Le(0xFF02, 2) + Le(0xFF02, 2)), "out", -1,
        "expected an end record that agrees with its ZIP64 end record, found another count"},
-      {"an end record misstating the ZIP64 directory's size",
-       Patched(Zip({en}, {}, 0), 188, Le(53, 4)), "out", -1,
-       "expected an end record that agrees with its ZIP64 end record"},
-      {"an end record misstating the ZIP64 directory's offset",
-       Patched(Zip({en}, {}, 0), 192, Le(1, 4)), "out", -1,
-       "expected an end record that agrees with its ZIP64 end record"},
+      {"an end record giving the count beside ZIP64",
+       Patched(zip64, 100 + 56 + 20 + 8, Le(1, 2) + Le(1, 2)), "pkg out", 0, pass},
+      {"an end record misstating the ZIP64 directory's size", Patched(zip64, 188, Le(53, 4)), "out",
+       -1, "expected an end record that agrees with its ZIP64 end record"},
+      {"an end record misstating the ZIP64 directory's offset", Patched(zip64, 192, Le(1, 4)),
+       "out", -1, "expected an end record that agrees with its ZIP64 end record"},
       {"a ZIP64 end record misstating the directory", Zip({en}, {}, 1), "out", -1,
-       "^out/res/strings.zip: expected the central directory .* right before the ZIP64 end"},
+       archive + "the central directory .* right before the ZIP64 end"},
       {"the fields at their limit without ZIP64", Patched(genuine, 108, Le(0xFFFFFFFF, 4)), "out",
        -1, "expected a ZIP64 end record for the fields at their limit, found none"},
       {"a directory size at its limit without ZIP64", Patched(genuine, 112, Le(0xFFFFFFFF, 4)),
@@ -458,93 +469,83 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"a directory offset at its limit without ZIP64", Patched(genuine, 116, Le(0xFFFFFFFF, 4)),
        "out", -1, "expected a ZIP64 end record for the fields at their limit, found none"},
       {"a split archive", Patched(genuine, 104, Le(1, 2)), "out", -1,
-       "^out/res/strings.zip: expected an archive on one disk"},
+       archive + "an archive on one disk"},
       {"entries on another disk", Patched(genuine, 108, Le(2, 2)), "out", -1,
-       "^out/res/strings.zip: expected an archive on one disk"},
-      {"a ZIP64 end record of another disk", Patched(Zip({en}, {}, 0), 116, "\1"), "out", -1,
+       archive + "an archive on one disk"},
+      {"a ZIP64 end record of another disk", Patched(zip64, 116, "\1"), "out", -1,
        "found a ZIP64 end record of a split archive"},
-      {"a ZIP64 end record of another length", Patched(Zip({en}, {}, 0), 104, "\1"), "out", -1,
+      {"a ZIP64 end record of another length", Patched(zip64, 104, "\1"), "out", -1,
        "expected a ZIP64 end record right before its locator, found none at byte 100"},
       {"an entry's disk left to a ZIP64 block without one",
        Patched(genuine, 48 + 34, Le(0xFFFF, 2)), "out", -1,
-       "^out/res/strings.zip:en.txt: expected an entry on the archive's one disk"},
+       entry + "an entry on the archive's one disk"},
       {"an entry's disk left to a ZIP64 block lacking it",
        Patched(with(Zip64Sizes), 68 + 34, "\xff\xff"), "out", -1,
        "found a ZIP64 block without the disk its entry leaves to it"},
       {"an empty file", "", "out", -1, "closing the archive, found an empty file"},
       {"more entries than the directory holds", Patched(genuine, 108, Le(3, 2) + Le(3, 2)), "out",
-       -1, "^out/res/strings.zip: expected 3 entries in the central directory, found room for "},
+       -1, archive + "3 entries in the central directory, found room for "},
       {"a directory elsewhere", Patched(genuine, 116, Le(0, 4)), "out", -1,
-       R"(^out/res/strings.zip: expected the central directory \(52 bytes from byte 0\) right )"},
+       archive + R"(the central directory \(52 bytes from byte 0\) right )"},
       {"an entry short in the directory",
        genuine.substr(0, 100) + std::string(46, 'j') + EndRecord(2, 98, 48), "out", -1,
-       "^out/res/strings.zip: expected 2 entries in the central directory, found no central "
-       "directory entry 2 at byte 100"},
+       archive + "2 entries in the central directory, found no central "
+                 "directory entry 2 at byte 100"},
       {"bytes left in the directory", genuine.substr(0, 100) + "junk" + EndRecord(1, 56, 48), "out",
-       -1,
-       "^out/res/strings.zip: expected 1 entries filling the central directory, found 4 bytes "},
+       -1, archive + "1 entries filling the central directory, found 4 bytes "},
       {"an entry on another disk", Patched(genuine, 48 + 34, Le(1, 2)), "out", -1,
-       "^out/res/strings.zip:en.txt: expected an entry on the archive's one disk"},
+       entry + "an entry on the archive's one disk"},
       {"an encrypted entry", with([](StoredEntry& e) { e.flags = 1; }), "out", -1,
-       "^out/res/strings.zip:en.txt: expected an entry anyone can read, found an encrypted"},
+       entry + "an entry anyone can read, found an encrypted"},
       {"another method in the local header", Patched(genuine, 8, Le(8, 2)), "out", 2,
-       "^out/res/strings.zip:en.txt: expected the flags and method of the central directory"},
+       entry + "the flags and method of the central directory"},
       {"an extra field ending inside a block", with([](StoredEntry& e) { e.extra = "\x01"; }),
        "out", -1, "found extra fields that end inside a block header"},
       {"an extra block too long", with([](StoredEntry& e) { e.extra = Le(0x5455, 2) + Le(9, 2); }),
        "out", -1, "found an extra block longer than the extra field"},
-      {"a Unicode path naming the entry", with([](StoredEntry& e) {
-         // The header holds the name as a code page has it; readers show the block's name.
-         e.name = e.localName = "?n.txt";
-         const auto headerCrc = crc32(0, reinterpret_cast<const Bytef*>(e.name.data()), 6);
-         e.extra = Le(0x7075, 2) + Le(11, 2) + "\x01" + Le(headerCrc, 4) + "en.txt";
-       }),
-       "pkg out", 0, "^uipcheck: out is the pack of pkg"},
-      {"a Unicode path block of another version", with([](StoredEntry& e) {
-         const auto headerCrc = crc32(0, reinterpret_cast<const Bytef*>(e.name.data()), 6);
-         e.extra = Le(0x7075, 2) + Le(11, 2) + "\x02" + Le(headerCrc, 4) + "xx.txt";
-       }),
-       "out", -1, "a Unicode path extra block that does not belong to the name in the header"},
+      // The header holds the name as a code page has it; readers show the block's name.
+      {"a Unicode path naming the entry", unicode("?n.txt", "\x01"), "pkg out", 0, pass},
+      {"a Unicode path block of another version", unicode("en.txt", "\x02"), "out", -1,
+       "a Unicode path extra block that does not belong to the name in the header"},
       {"a Unicode path of another name",
        with([](StoredEntry& e) { e.extra = Le(0x7075, 2) + Le(1, 2) + "\x01"; }), "out", -1,
        "a Unicode path extra block that does not belong to the name in the header"},
       {"an entry short of its source", Zip({Stored("en.txt", "hello=Hello")}), "pkg out", 0,
-       R"(^out/res/strings.zip:en.txt: expected the bytes of pkg/res/strings/en.txt \(12 bytes\), )"
-       "found 11 bytes, differing from byte 11"},
+       entry + R"(the bytes of pkg/res/strings/en.txt \(12 bytes\), )"
+               "found 11 bytes, differing from byte 11"},
       {"compressed in a resource archive", Zip({Deflated("en.txt", "hello=Hello\n", "")}),
-       "pkg out", -1, "^out/res/strings.zip:en.txt: expected stored without compression, found "},
+       "pkg out", -1, entry + "stored without compression, found "},
       {"bytes after the deflated data", Zip({Deflated("en.txt", "hello=Hello\n", "JUNK")}), "out",
        -1,
-       "^out/res/strings.zip:en.txt: expected intact data, found ZIP compressed data is wrong "
-       "size"},
+       entry + "intact data, found ZIP compressed data is wrong "
+               "size"},
       {"a wrong CRC-32 in both headers", with([](StoredEntry& e) { e.crc ^= 1; }), "out", 2,
-       "^out/res/strings.zip:en.txt: expected data of the CRC-32 0x[0-9A-F]{8} the archive lists"},
+       entry + "data of the CRC-32 0x[0-9A-F]{8} the archive lists"},
       {"cut by a byte", genuine.substr(0, genuine.size() - 1), "out", 2,
-       "^out/res/strings.zip: expected an end record closing the archive, found none"},
+       archive + "an end record closing the archive, found none"},
       {"a comment announced, not there", Patched(genuine, genuine.size() - 2, Le(5, 2)), "out", -1,
        "found an end record announcing a comment that is not there"},
       {"bytes after the end", genuine + "tail", "out", -1,
-       "^out/res/strings.zip: expected an end record closing the archive, found 4 bytes after "},
+       archive + "an end record closing the archive, found 4 bytes after "},
       {"a comment", genuine.substr(0, genuine.size() - 2) + Le(2, 2) + "hi", "out", 0,
        "found an archive comment of 2 bytes"},
       {"another local name", with([](StoredEntry& e) { e.localName = "xx.txt"; }), "out", -1,
-       "^out/res/strings.zip:en.txt: expected the same name in the local header"},
+       entry + "the same name in the local header"},
       {"another CRC-32 in the local header", Patched(genuine, 14, Le(0, 4)), "out", -1,
-       "^out/res/strings.zip:en.txt: expected the CRC-32 0x[0-9A-F]{8} and sizes 12/12 of the "
-       "central directory in the local header, found 0x[0-9A-F]{8} and 12/12"},
+       entry + "the CRC-32 0x[0-9A-F]{8} and sizes 12/12 of the "
+               "central directory in the local header, found 0x[0-9A-F]{8} and 12/12"},
       {"sizes the data does not have", with([](StoredEntry& e) { e.size += 1; }), "out", 2,
-       "^out/res/strings.zip:en.txt: expected 13 bytes of data before the central directory"},
+       entry + "13 bytes of data before the central directory"},
       {"entries, an empty end record, then the archive",
        Zip({en}, Zip({Stored("en.txt", "hello=Evil!\n")}).substr(0, 48) + EndRecord(0, 0, 0)),
-       "pkg out", -1, "^out/res/strings.zip:en.txt: expected its local header at byte 0, found "},
+       "pkg out", -1, entry + "its local header at byte 0, found "},
       {"an entry the directory does not list",
        genuine.substr(0, 48) + Zip({Stored("zz.txt", "x")}).substr(0, 37) + genuine.substr(48, 52) +
            EndRecord(1, 52, 85),
-       "out", -1, "^out/res/strings.zip: expected the central directory right after the last "},
-      {"a step out", andAlso("../escape.txt"), "out", -1,
-       R"(^out/res/strings.zip:../escape.txt: expected a name that stays inside its directory)"},
-      {"a name from the root", andAlso("/etc/abs.txt"), "out", -1,
-       ":/etc/abs.txt: expected a name"},
+       "out", -1, archive + "the central directory right after the last "},
+      {"a step out, a name from the root", Zip({en, Stored("../e", ""), Stored("/etc/a", "")}),
+       "out", -1,
+       R"(:../e: expected a name that stays inside its directory.*\n.*:/etc/a: expected)"},
       {"drives A to Z",
        Zip({en, Stored("a:1", ""), Stored("z:2", ""), Stored("A:3", ""), Stored("Z:4", ""),
             Stored("@:5", ""), Stored("[:6", "")}),
@@ -557,10 +558,10 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"control characters, as JSON", andAlso("a\"\x7f\xc2\x80\xc2\x9b.txt"), "--json out", -1,
        R"("path":"out/res/strings.zip:a\\"\\u007f\\u0080\\u009b.txt")"},
       {"a link in place of a file", with([](StoredEntry& e) { e.unixMode = 0120777; }), "out", -1,
-       "^out/res/strings.zip:en.txt: expected a regular file, found another kind of entry by its "
-       "Unix mode"},
+       entry + "a regular file, found another kind of entry by its "
+               "Unix mode"},
       {"twice the same name", andAlso("en.txt"), "out", -1,
-       "^out/res/strings.zip:en.txt: expected one entry of this name, found another one"},
+       entry + "one entry of this name, found another one"},
   };
   TempDir temp;
   Packed("")(temp.path());
@@ -583,6 +584,23 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
   if (TheTarget().wine) GTEST_SKIP() << "measures a POSIX process";
   TempDir temp;
   Packed("")(temp.path());
+  // What another user cannot read is said as such, and ends no check.
+  if (geteuid() == 0) {
+    chmod(temp.path().c_str(), 0755);
+    chmod((temp / "pkg/res/images/icons").c_str(), 0);
+    chmod((temp / "pkg/res/strings/en.txt").c_str(), 0);
+    const ProcessResult other =
+        RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                    (BinDir() / "uipcheck").string(), "pkg", "out"},
+                   temp.path());
+    EXPECT_EQ(other.exitStatus, 2);
+    EXPECT_TRUE(std::regex_search(
+        other.out + other.err,
+        std::regex("^pkg/res/images/icons: expected a readable entry, found an error: .*\n"
+                   "pkg/res/strings/en.txt: expected a readable .*\nuipcheck: out could not be "
+                   "checked against pkg: 2 unreadable entries, 0 differences")))
+        << other.out + other.err;
+  }
   std::vector<StoredEntry> stray;
   stray.reserve(60000);
   for (int i = 0; i < 60000; ++i) stray.push_back(Stored("s/" + std::to_string(100000 + i), ""));

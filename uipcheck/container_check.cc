@@ -108,9 +108,9 @@ StoredPass PassOverStored(InputFile& container, const uippack::ContainerHeader& 
     }
     pass.crc = uippack::ContinueChecksum(pass.crc, bytes.data(), length);
     report.Advance(length);
-    const auto decoded =
-        static_cast<std::size_t>(at < payload ? std::min<std::uint64_t>(length, payload - at) : 0);
-    if (!compare || at >= pass.firstDifference || decoded == 0) continue;
+    // The first difference lies at the payload's end at the latest.
+    if (!compare || at >= pass.firstDifference) continue;
+    const auto decoded = static_cast<std::size_t>(std::min<std::uint64_t>(length, payload - at));
     uippack::ScrambleBlocks(bytes.data(), decoded, header.blockSize);
     if (!archive->ReadAt(at, theirs.data(), decoded, &got, &error)) {
       report.Unreadable(archiveDisplay, error);
@@ -118,7 +118,8 @@ StoredPass PassOverStored(InputFile& container, const uippack::ContainerHeader& 
     }
     const std::size_t common = std::min(decoded, got);
     const auto mismatch = std::mismatch(bytes.begin(), bytes.begin() + common, theirs.begin());
-    if (mismatch.first != bytes.begin() + common || got < decoded) {
+    // An archive shorter than the payload differs already, from the first byte it lacks on.
+    if (mismatch.first != bytes.begin() + common) {
       pass.firstDifference = at + static_cast<std::uint64_t>(mismatch.first - bytes.begin());
       pass.differs = true;
     }

@@ -134,6 +134,8 @@ void ContentCheck::CollectExpected(const Place& directory, const std::string& pr
   walk.Enter(directory.path);
   if (!walk.List(directory.path, &entries, &error)) {
     out_->Unreadable(directory.display, error);
+    ExpectedEntry& unlisted = (*expected)[prefix];  // "": the archive's own directory
+    unlisted.isDirectory = unlisted.implied = unlisted.unlisted = true;
     entries.clear();
   }
   for (const TreeEntry& entry : entries) {
@@ -322,6 +324,15 @@ void ContentCheck::ReportMissing(const std::string& display, const ExpectedEntri
   }
 }
 
+// True when name lies in a directory that could not be listed, which has been reported as such.
+bool ContentCheck::BelowUnlisted(const ExpectedEntries& expected, const std::string& name) {
+  for (std::size_t slash = 0; slash != std::string::npos; slash = name.find('/', slash + 1)) {
+    const auto it = expected.find(name.substr(0, slash));
+    if (it != expected.end() && it->second.unlisted) return true;
+  }
+  return false;
+}
+
 // The entry as the source wants it: nullptr when it is not wanted at all, having been
 // reported; otherwise *want is the entry expected, or nullptr without a source.
 bool ContentCheck::MatchExpected(const ArchiveEntry& entry, const std::string& display,
@@ -334,7 +345,9 @@ bool ContentCheck::MatchExpected(const ArchiveEntry& entry, const std::string& d
   }
   const auto it = expected->find(entry.name);
   if (it == expected->end()) {
-    out_->Difference(display, "nothing", EntryKindText(entry) + " (not in the source)");
+    if (!BelowUnlisted(*expected, entry.name)) {
+      out_->Difference(display, "nothing", EntryKindText(entry) + " (not in the source)");
+    }
     return false;
   }
   if (it->second.seen) {

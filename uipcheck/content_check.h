@@ -79,10 +79,12 @@ class ContentCheck {
     bool opaque = false;  // present or not, its content is not compared
     Place source;
     bool seen = false;
-    bool implied = false;  // a directory named only by the paths below it
+    bool implied = false;   // a directory named only by the paths below it
+    bool unlisted = false;  // a directory the walk could not list: what is below it is unknown
   };
   using ExpectedEntries = std::map<std::string, ExpectedEntry>;
 
+  static bool BelowUnlisted(const ExpectedEntries& expected, const std::string& name);
   void CollectExpected(const Place& directory, const std::string& prefix, bool reached,
                        bool layoutsBecomeArchives, SourceWalk& walk, ExpectedEntries* expected);
   void CheckArchive(ByteSource& bytes, const std::string& display, ExpectedEntries* expected,
