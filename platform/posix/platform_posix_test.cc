@@ -36,13 +36,16 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
 }
 
 TEST(NarrowText, Utf8AndInvalidBytesRoundTrip) {
-  const std::string utf8 = "layout/\xE4\xB8\xAD\xE6\x96\x87 caf\xC3\xA9 \xF0\x9F\x98\x80";
-  EXPECT_EQ(NarrowToWide(utf8), L"layout/\u4E2D\u6587 caf\u00E9 \U0001F600");
-  // Stray continuation, truncated sequence, overlong slash, the last surrogate, Latin-1 byte.
-  const std::string raw = "a\x80z\xE4\xB8\xC0\xAF\xED\xBF\xBF\xE9";
-  EXPECT_EQ(NarrowToWide(raw), L"a\xDC80z\xDCE4\xDCB8\xDCC0\xDCAF\xDCED\xDCBF\xDCBF\xDCE9");
-  // A lone surrogate stands for no byte.
-  EXPECT_EQ(WideToNarrow(NarrowToWide(utf8 + raw) + L"\xDFFF"), utf8 + raw + "\xEF\xBF\xBD");
+  const std::string utf8 =
+      "layout/\xE4\xB8\xAD\xE6\x96\x87 caf\xC3\xA9 \xF0\x9F\x98\x80\xED\x9F\xBF\xF4\x8F\xBF\xBF";
+  EXPECT_EQ(NarrowToWide(utf8), L"layout/\u4E2D\u6587 caf\u00E9 \U0001F600\uD7FF\U0010FFFF");
+  // Stray continuation, truncated sequence, overlong slash, both ends of the surrogates, Latin-1.
+  const std::string raw = "a\x80z\xE4\xB8\xC0\xAF\xED\xBF\xBF\xED\xA0\x80\xE9";
+  EXPECT_EQ(NarrowToWide(raw),
+            L"a\xDC80z\xDCE4\xDCB8\xDCC0\xDCAF\xDCED\xDCBF\xDCBF\xDCED\xDCA0\xDC80\xDCE9");
+  // A lone surrogate, or a value past U+10FFFF, stands for no byte.
+  EXPECT_EQ(WideToNarrow(NarrowToWide(utf8 + raw) + L"\xD800\xDFFF" + wchar_t(0x110000)),
+            utf8 + raw + "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTail) {
