@@ -534,6 +534,8 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"another CRC-32 in the local header", Patched(genuine, 14, Le(0, 4)), "out", -1,
        entry + "the CRC-32 0x[0-9A-F]{8} and sizes 12/12 of the "
                "central directory in the local header, found 0x[0-9A-F]{8} and 12/12"},
+      {"a local header left 0 without sizes after the data", Patched(genuine, 14, Le(0, 12)), "out",
+       -1, entry + "the CRC-32 .* in the local header, found 0x00000000 and 0/0"},
       {"sizes the data does not have", with([](StoredEntry& e) { e.size += 1; }), "out", 2,
        entry + "13 bytes of data before the central directory"},
       {"entries, an empty end record, then the archive",
