@@ -420,7 +420,8 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
     return Zip({e});
   };
   const std::string zip64 = Zip({en}, {}, 0), pass = "^uipcheck: out is the pack of pkg";
-  const std::string archive = archive + "", entry = entry + "";
+  const std::string archive = "^out/res/strings.zip: expected ";
+  const std::string entry = "^out/res/strings.zip:en.txt: expected ";
   struct Case {
     const char* name;
     std::string archive;  // out/res/strings.zip
