@@ -96,6 +96,7 @@ void PlantScripts(const fs::path& t) {
   WriteFile(t / "out/res/a-empty.lua", "");
   WriteFile(t / "out/res/b-lua53.lua", "\x1bLuaS" + head.substr(5));
   WriteFile(t / "out/res/c-text-mode.lua", head.substr(0, 8) + "\n\x1a\n" + std::string(30, 'x'));
+  WriteFile(t / "out/res/d-five.lua", head.substr(0, 5));
   WriteFile(t / "out/res/d-header-only.lua", head + std::string(31 - 12, 'x'));
   WriteFile(t / "out/res/e-sound.lua", head + std::string(32 - 12, 'x'));
 }
@@ -121,6 +122,7 @@ void MakeLinks(const fs::path& t) {
   fs::create_symlink(t / "pkg/layout/absolute.txt", t / "pkg/res/chain.txt");
   fs::create_symlink("nowhere", t / "pkg/res/images/dangling");
   fs::create_symlink("..", t / "pkg/layout/up");
+  fs::create_symlink(".", t / "pkg/res/images/self");
   fs::create_symlink("/proc", t / "pkg/res/proc");
   MakeDirs(t / "out");
   fs::create_symlink(t / "out", t / "pkg/res/copy");
@@ -253,8 +255,9 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/res/a-empty.lua: expected Lua 5.4 bytecode, found an empty file\n"
        "out/res/b-lua53.lua: expected Lua 5.4 bytecode, found Lua bytecode of another version\n"
        "out/res/c-text-mode.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
+       "out/res/d-five.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
        "out/res/d-header-only.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
-       "uipcheck: out is not consistent: 4 differences"},
+       "uipcheck: out is not consistent: 5 differences"},
       {"copies changed", After(ChangeCopies), "pkg out", 1,
        "^out/nametable.cfg: expected a copy of pkg/nametable.cfg, found other bytes from byte 6\n"
        "out/package.cfg: expected a copy of pkg/package.cfg \\(10 bytes\\), found 9 bytes\n"
@@ -556,8 +559,8 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        R"(:a:1: .*drive\n.*:z:2: .*drive\n.*:A:3: .*drive\n.*:Z:4: .*drive\nuipcheck: )"},
       {"a control character", andAlso("\xc3\x84\x1b]0;x\x07.txt"), "out", -1,
        R"(^out/res/strings.zip:\xc3\x84\\x1b\]0;x\\x07.txt: expected .*, found a name holding a)"},
-      {"a C1 control character", andAlso("b\xc2\xa0\xc2\x9b.txt"), "out", -1,
-       R"(strings.zip:b\xc2\xa0\\u009b.txt: expected .*, found a name holding a control character)"},
+      {"a C1 control character", andAlso("b\xc2\xa0\xc2\x80\xc2\x9f.txt"), "out", -1,
+       R"(strings.zip:b\xc2\xa0\\u0080\\u009f.txt: expected .*, found a name holding a control character)"},
       {"control characters, as JSON", andAlso("a\"\x7f\xc2\x80\xc2\x9b.txt"), "--json out", -1,
        R"("path":"out/res/strings.zip:a\\"\\u007f\\u0080\\u009b.txt")"},
       {"a link in place of a file", with([](StoredEntry& e) { e.unixMode = 0120777; }), "out", -1,
