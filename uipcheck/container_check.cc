@@ -11,7 +11,7 @@ using uippack::kContainerHeaderSize;
 
 // Where the stored bytes lie: from dataOffset to the end of the file.
 std::uint64_t StoredLength(std::uint64_t fileSize, const uippack::ContainerHeader& header) {
-  return fileSize > header.dataOffset ? fileSize - header.dataOffset : 0;
+  return fileSize - std::min<std::uint64_t>(fileSize, header.dataOffset);
 }
 
 // How a container's length stands to what its header declares, for a user who has to find
