@@ -209,6 +209,9 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/nametable.cfg: expected a file \\(from pkg/nametable.cfg\\), found nothing"},
       {"a resource archive missing", After(Remove("out/res/strings.zip")), "pkg out", 1,
        "^out/res/strings.zip: expected the archive of pkg/res/strings, found nothing"},
+      {"a source file where packing writes an archive", After(Write("pkg/res/images.zip")),
+       "pkg out", 1,
+       "^pkg/res/images.zip: expected no file where packing writes an archive, found"},
       {"extra file", After(Write("out/extra.txt")), "pkg out", 1,
        "^out/extra.txt: expected nothing, found file"},
       {"the destination named with a trailing slash", nullptr, "pkg out/", 1,
@@ -595,6 +598,7 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
     chmod(temp.path().c_str(), 0755);
     chmod((temp / "pkg/res/images/icons").c_str(), 0);
     chmod((temp / "pkg/res/strings/en.txt").c_str(), 0);
+    chmod((temp / "out/layout.zip").c_str(), 0);
     const ProcessResult other =
         RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                     (BinDir() / "uipcheck").string(), "pkg", "out"},
@@ -602,9 +606,10 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
     EXPECT_EQ(other.exitStatus, 2);
     EXPECT_TRUE(std::regex_search(
         other.out + other.err,
-        std::regex("^pkg/res/images/icons: expected a readable entry, found an error: .*\n"
-                   "pkg/res/strings/en.txt: expected a readable .*\nuipcheck: out could not be "
-                   "checked against pkg: 2 unreadable entries, 0 differences")))
+        std::regex("^out/layout.zip: expected a readable entry, found an error: .*\n"
+                   "pkg/res/images/icons: expected a readable .*\npkg/res/strings/en.txt: "
+                   "expected a readable .*\nuipcheck: out could not be checked against pkg: 3 "
+                   "unreadable entries, 0 differences")))
         << other.out + other.err;
   }
   std::vector<StoredEntry> stray;

@@ -132,7 +132,9 @@ int Run(const std::vector<fs::path>& arguments) {
   return report.Finish(check.mode().Summary(), check.mode().Json());
 }
 
-int Main(const std::vector<fs::path>& args) {
+// The arguments after the program's name, as paths whatever the platform's characters.
+template <typename Char>
+int Main(int argc, Char** argv) {
   uippack::platform::PrepareProcess();
   // Entry names in ZIP archives are UTF-8, and libarchive hands them out through the locale's
   // character set.
@@ -140,18 +142,14 @@ int Main(const std::vector<fs::path>& args) {
   // libarchive turns every entry's DOS time into local time, and with TZ unset the C library
   // looks at /etc/localtime again for each one. Entry times are never compared: UTC will do.
   uippack::platform::UseUtcAsLocalTime();
-  return Run(args);
+  return Run(std::vector<fs::path>(argv + 1, argv + argc));
 }
 
 }  // namespace
 }  // namespace uipcheck
 
 #ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  return uipcheck::Main(std::vector<uipcheck::fs::path>(argv + 1, argv + argc));
-}
+int wmain(int argc, wchar_t** argv) { return uipcheck::Main(argc, argv); }
 #else
-int main(int argc, char** argv) {
-  return uipcheck::Main(std::vector<uipcheck::fs::path>(argv + 1, argv + argc));
-}
+int main(int argc, char** argv) { return uipcheck::Main(argc, argv); }
 #endif
