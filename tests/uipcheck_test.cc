@@ -168,6 +168,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"clean", Packed("", Noise), "pkg out", 0,
        "^uipcheck: out is the pack of pkg \\(15 files and 4 archives checked, 5.0 MB read; "},
       {"clean, destination alone", nullptr, "out", 0, "^uipcheck: out is consistent"},
+      {"clean, as JSON", nullptr, "--json pkg out", 0,
+       R"(^\{"source":"pkg","destination":"out","differences":\[\],"verdict":"match",)"},
       {"source that is no package", nullptr, "out pkg", 2, "not a package"},
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},
       {"version", nullptr, "--version", 0, "^uipcheck " UIPPACK_VERSION "$"},
