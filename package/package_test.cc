@@ -201,7 +201,7 @@ TEST_F(PipelineTest, WhatLiesInAnArchivedDirectoryIsNotArchivedAgain) {
   testing::MakeTree(temp_.path(), {"layout/res/images/", "res/layout/", "res/skin/layout/"});
   std::string expected;
   for (const auto& dir : {layout, layout / "a/layout", res_ / "layout", res_ / "skin/layout"}) {
-    builder_.layoutDirs.push_back(Wide(dir));
+    builder_.layoutDirs.push_back(Wide(dir) + platform::kPathSeparator);  // dropped again
     expected += "Compress " + dir.string() + " finished!\n";
   }
   builder_.resourceDirs = {Wide(layout / "res"), Wide(res_)};
