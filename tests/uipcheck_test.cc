@@ -238,11 +238,12 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
            "a block size of 256 to 3840 in steps of 256, found block size "
            "[0-9]+ in the header" +
            one},
-      {"a version and tag no wrap writes", Packed("-uip", {}, Reheader([](ContainerHeader& h) {
-                                                    h.version = 2;
-                                                    h.tag[0] ^= 1;
-                                                  })),
-       "out", 1, uip + "the version and tag a wrap writes, found others in the header" + one},
+      // A version's second byte, then the tag alone.
+      {"a version no wrap writes",
+       Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.version = 0x0201; })), "out", 1,
+       uip + "the version and tag a wrap writes, found others in the header" + one},
+      {"a tag no wrap writes", After(Reheader([](ContainerHeader& h) { h.tag[0] ^= 1; })), "out", 1,
+       uip + "the version and tag a wrap writes, found others in the header" + one},
       {"a payload short of the data",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.payloadSize -= 1; })), "out", 1,
        uip + "[0-9]+ bytes as its header says, found [0-9]+ bytes" + one},
