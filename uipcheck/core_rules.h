@@ -14,27 +14,18 @@ namespace uipcheck {
 // A name of the core's rules in the UTF-8 of uipcheck's names.
 std::string NameText(std::wstring_view name);
 
-inline bool IsHiddenName(std::string_view name) {
-  return uippack::platform::IsHiddenName(uippack::platform::Utf8ToWide(name));
+// A rule of the core asked about a UTF-8 name.
+template <bool (*Rule)(std::wstring_view)>
+bool AskedOfUtf8(std::string_view name) {
+  return Rule(uippack::platform::Utf8ToWide(name));
 }
-inline bool IsScriptName(std::string_view name) {
-  return uippack::IsScriptName(uippack::platform::Utf8ToWide(name));
-}
-inline bool IsLayoutDirectoryName(std::string_view name) {
-  return uippack::IsLayoutDirectoryName(uippack::platform::Utf8ToWide(name));
-}
-inline bool IsResourceDirectoryName(std::string_view name) {
-  return uippack::IsResourceDirectoryName(uippack::platform::Utf8ToWide(name));
-}
-inline bool IsArchivedResourceName(std::string_view name) {
-  return uippack::IsArchivedResourceName(uippack::platform::Utf8ToWide(name));
-}
-inline bool IsContainerName(std::string_view name) {
-  return uippack::IsContainerName(uippack::platform::Utf8ToWide(name));
-}
-inline bool IsArchiveName(std::string_view name) {
-  return uippack::IsArchiveName(uippack::platform::Utf8ToWide(name));
-}
+inline constexpr auto IsHiddenName = AskedOfUtf8<uippack::platform::IsHiddenName>;
+inline constexpr auto IsScriptName = AskedOfUtf8<uippack::IsScriptName>;
+inline constexpr auto IsLayoutDirectoryName = AskedOfUtf8<uippack::IsLayoutDirectoryName>;
+inline constexpr auto IsResourceDirectoryName = AskedOfUtf8<uippack::IsResourceDirectoryName>;
+inline constexpr auto IsArchivedResourceName = AskedOfUtf8<uippack::IsArchivedResourceName>;
+inline constexpr auto IsContainerName = AskedOfUtf8<uippack::IsContainerName>;
+inline constexpr auto IsArchiveName = AskedOfUtf8<uippack::IsArchiveName>;
 
 // The archive packing makes of the directory name, beside it.
 inline std::string ArchiveNameOf(std::string_view directoryName) {

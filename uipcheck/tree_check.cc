@@ -261,7 +261,8 @@ TreeCheck::LevelPlan TreeCheck::PlanLevel(const Place& source,
     const bool isDirectory = entry.kind == EntryKind::Directory;
     if (isDirectory && reached && IsLayoutDirectoryName(entry.name)) {
       plan.layoutSource = from;
-      plan.entries[entry.name] = {Want::Gone, from, "packed into layout.uip or layout.zip"};
+      plan.entries[entry.name] = {Want::Gone, from,
+                                  "packed into " + ContainerName() + " or " + LayoutArchiveName()};
       plan.entries[ContainerName()] = {Want::LayoutOutput, from, {}};
       plan.entries[LayoutArchiveName()] = {Want::LayoutOutput, from, {}};
     } else if (isDirectory && reached && inResources && IsArchivedResourceName(entry.name)) {
