@@ -33,6 +33,7 @@ TEST(ScriptStagerTest, KeepsLineNumbersAndEveryOtherByte) {
       {"--#if A\n--#else\n--#else\n--#endif\n", "!3: second --#else for the --#if on line 1"},
       {"--#if A\n--#if B\n--#endif\n", "!1: --#if without --#endif"},
       {"\n--#if   \n--#endif\n", "!2: --#if without a name"},
+      {"--#if az_AZ09\n--#endif\n", "\n\n"},  // every end of every range a name may hold
       {"--#if !A\n--#endif\n", "!1: invalid name \"!A\" in --#if (use A-Z a-z 0-9 _)"},
       {"--#if A B\n--#endif\n", "!1: unexpected text after --#if A"},
       {"--#if A\n--#elif B\n--#endif\n", "!2: unknown directive --#elif"},
