@@ -12,15 +12,6 @@ PackageBuilder::PackageBuilder() : PackageBuilder(SystemCommandRunner(), SystemT
 PackageBuilder::PackageBuilder(CommandRunner& runner, TreeCopier& copier)
     : runner_(runner), copier_(copier) {}
 
-PackageBuilder::~PackageBuilder() {
-  scriptFiles.clear();
-  layoutDirs.clear();
-  resourceDirs.clear();
-  zipFiles.clear();
-  containerFiles.clear();
-  consumedPaths.clear();
-}
-
 int PackageBuilder::WrapZipToContainer(const std::wstring& zipPath) {
   const auto archiveAfterWrap = KeepsArchive(LayoutOutputsFor(modeOption))
                                     ? container::ArchiveAfterWrap::Keep

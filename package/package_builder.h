@@ -20,7 +20,6 @@ class PackageBuilder {
   // unless a test hands in others.
   PackageBuilder();
   PackageBuilder(CommandRunner& runner, TreeCopier& copier);
-  ~PackageBuilder();
   PackageBuilder(const PackageBuilder&) = delete;
   PackageBuilder& operator=(const PackageBuilder&) = delete;
 

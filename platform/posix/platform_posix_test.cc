@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/path.h"
 #include "platform/posix/command_line_split.h"
@@ -48,12 +49,16 @@ TEST(NarrowText, Utf8AndInvalidBytesRoundTrip) {
             utf8 + raw + "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
-TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTail) {
+TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTailAndAFailedListingListsNothing) {
   testing::TempDir dir;
   testing::MakeDirs(dir / "real");
   testing::fs::create_directory_symlink(dir / "real", dir / "link");
   EXPECT_EQ(CanonicalPath(testing::Wide(dir / "link/missing/x")),
             testing::Wide(testing::fs::canonical(dir / "real") / "missing/x"));
+  DirectoryListing listing;  // nothing is listed before an open, nor after a failed one
+  DirectoryEntry entry;
+  EXPECT_FALSE(listing.Next(&entry) || listing.Open(testing::Wide(dir / "no")) ||
+               listing.Next(&entry));
 }
 
 // The exit code is not read; a child killed by a signal has ended too. A run goes on when its

@@ -69,9 +69,11 @@ TEST(ScriptStagerTest, TheToolAsUippackRunsIt) {
   EXPECT_EQ(ReadFile(dir / "o.lua"), "\r\n\r\n\r\n2\r\n\r\n");
   EXPECT_EQ(TreeListing(dir.path()).size(), 6u);  // no temporary, no new file
 
-  for (const char* line : {"-i a -o a", "-i a -o a -c", "-i a -i a -o a -c c", "-i a -c c -x y"})
+  for (const char* line :
+       {"", "-o a -c c", "-i a -o a -c", "-i a -i a -o a -c c", "-i a -c c -x y"})
     EXPECT_TRUE(stager(line).starts_with("2 ScriptStager: ")) << line;
-  EXPECT_TRUE(stager("").starts_with("2 ScriptStager: -i, -o and -c are all required\nusage: "));
+  EXPECT_TRUE(
+      stager("-i a -o a").starts_with("2 ScriptStager: -i, -o and -c are all required\nusage: "));
 }
 
 }  // namespace
