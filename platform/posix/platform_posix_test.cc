@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/directory.h"
+#include "platform/fault_guard.h"
 #include "platform/file.h"
 #include "platform/path.h"
 #include "platform/posix/command_line_split.h"
@@ -117,6 +118,23 @@ TEST(ExclusiveFile, AHolderKeepsEveryOtherOpenerOutAndWholeLengthsMove) {
   EXPECT_FALSE(holder.Read(back.data(), 1));  // past the end is a failure, not a short read
   ASSERT_EQ(mkfifo((dir / "f.fifo").c_str(), 0600), 0);  // a plain open would wait for a writer
   EXPECT_FALSE(ExclusiveFile::OpenForReading(path + L".fifo").IsOpen());
+}
+
+// A fault ends the guarded step alone and is named by its kind; the handlers from before the step
+// are back after it.
+TEST(FaultGuard, AFaultEndsTheStepAloneAndTheHandlersFromBeforeComeBack) {
+  for (const int signalNumber : {SIGSEGV, SIGBUS}) {
+    EXPECT_EQ(testing::InChild([signalNumber] {
+                for (const int each : {SIGSEGV, SIGBUS}) signal(each, [](int got) { _exit(got); });
+                MemoryFault fault;
+                const bool completed =
+                    RunFaultGuarded([](void*) { raise(SIGBUS); }, nullptr, &fault);
+                if (completed || fault.kind != FaultKind::PageError || fault.systemCode != SIGBUS)
+                  return 1;
+                return raise(signalNumber);
+              }),
+              signalNumber);
+  }
 }
 
 TEST(FileBuffer, EverySizeIsWholeOrNothing) {
