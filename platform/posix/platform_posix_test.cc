@@ -127,11 +127,10 @@ TEST(FaultGuard, AFaultEndsTheStepAloneAndTheHandlersFromBeforeComeBack) {
     EXPECT_EQ(testing::InChild([signalNumber] {
                 for (const int each : {SIGSEGV, SIGBUS}) signal(each, [](int got) { _exit(got); });
                 MemoryFault fault;
-                const bool completed =
-                    RunFaultGuarded([](void*) { raise(SIGBUS); }, nullptr, &fault);
-                if (completed || fault.kind != FaultKind::PageError || fault.systemCode != SIGBUS)
-                  return 1;
-                return raise(signalNumber);
+                return RunFaultGuarded([](void*) { raise(SIGBUS); }, nullptr, &fault) ||
+                               fault.kind != FaultKind::PageError || fault.systemCode != SIGBUS
+                           ? 1
+                           : raise(signalNumber);
               }),
               signalNumber);
   }
