@@ -165,6 +165,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
   const Step broken = Write("pkg/layout/broken.lua", "local = = 1\n");
   const std::string uip = "^out/layout.uip: expected ";
   const std::string one = "\nuipcheck: out is not consistent: 1 difference ";
+  const std::string blockSize =
+      uip + "a block size of 256 to 3840 in steps of 256, found block size ";
   const Case cases[] = {
       {"clean", Packed("", Noise), "pkg out", 0,
        "^uipcheck: out is the pack of pkg \\(15 files and 4 archives checked, 5.0 MB read; "},
@@ -225,20 +227,13 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        R"(null,.*"checked":\{"files":[1-9][0-9]*,"archives":[1-9][0-9]*,"bytes":[0-9]+\}\}$)"},
       {"a block size no wrap writes",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.blockSize = 100; })), "out", 1,
-       uip +
-           "a block size of 256 to 3840 in steps of 256, found block size "
-           "100 in the header" +
-           one},
+       blockSize + "100 in the header" + one},
       {"a block size past 3840 whose factor wraps round to 1",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) {
                 h.blockSize += 256 * 256;
                 h.blockCount = (h.payloadSize + h.blockSize - 1) / h.blockSize;
               })),
-       "out", 1,
-       uip +
-           "a block size of 256 to 3840 in steps of 256, found block size "
-           "[0-9]+ in the header" +
-           one},
+       "out", 1, blockSize + "[0-9]+ in the header" + one},
       // A version's second byte, then the tag alone.
       {"a version no wrap writes",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.version = 0x0201; })), "out", 1,
@@ -497,8 +492,8 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        archive + R"(the central directory \(52 bytes from byte 0\) right )"},
       {"an entry short in the directory",
        genuine.substr(0, 100) + std::string(46, 'j') + EndRecord(2, 98, 48), "out", -1,
-       archive + "2 entries in the central directory, found no central "
-                 "directory entry 2 at byte 100"},
+       archive +
+           "2 entries in the central directory, found no central directory entry 2 at byte 100"},
       {"bytes left in the directory", genuine.substr(0, 100) + "junk" + EndRecord(1, 56, 48), "out",
        -1, archive + "1 entries filling the central directory, found 4 bytes "},
       {"an entry on another disk", Patched(genuine, 48 + 34, Le(1, 2)), "out", -1,

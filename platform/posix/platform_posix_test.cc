@@ -118,6 +118,7 @@ TEST(ExclusiveFile, AHolderKeepsEveryOtherOpenerOutAndWholeLengthsMove) {
   EXPECT_FALSE(holder.Read(back.data(), 1));  // past the end is a failure, not a short read
   ASSERT_EQ(mkfifo((dir / "f.fifo").c_str(), 0600), 0);  // a plain open would wait for a writer
   EXPECT_FALSE(ExclusiveFile::OpenForReading(path + L".fifo").IsOpen());
+  EXPECT_FALSE(ExclusiveFile().Flush());
 }
 
 // A fault ends the guarded step alone and is named by its kind; the handlers from before the step
