@@ -1,8 +1,8 @@
-// The POSIX stand-ins for Windows services: command lines split by the Windows rules, how a run
-// ends, signals a run outlives, background starts that do not pile up and are awaited, UTF-8
-// text that carries any byte, files held as share mode 0 holds them, and memory for a file's
-// bytes. That a tool gets its arguments whole without a shell, or fails to start when missing,
-// shows end to end.
+// The POSIX stand-ins for Windows services: command lines split by the Windows rules, listings,
+// how a run ends, signals a run outlives, background starts that do not pile up and are awaited,
+// UTF-8 text that carries any byte, files held as share mode 0 holds them, a guarded step's
+// faults, and memory for a file's bytes. That a tool gets its arguments whole without a shell,
+// or fails to start when missing, shows end to end.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -50,16 +50,18 @@ TEST(NarrowText, Utf8AndInvalidBytesRoundTrip) {
             utf8 + raw + "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
-TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTailAndAFailedListingListsNothing) {
+TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTail) {
   testing::TempDir dir;
   testing::MakeDirs(dir / "real");
   testing::fs::create_directory_symlink(dir / "real", dir / "link");
   EXPECT_EQ(CanonicalPath(testing::Wide(dir / "link/missing/x")),
             testing::Wide(testing::fs::canonical(dir / "real") / "missing/x"));
-  DirectoryListing listing;  // nothing is listed before an open, nor after a failed one
+}
+
+TEST(DirectoryListing, ListsNothingBeforeAnOpenNorAfterAFailedOne) {
+  DirectoryListing listing;
   DirectoryEntry entry;
-  EXPECT_FALSE(listing.Next(&entry) || listing.Open(testing::Wide(dir / "no")) ||
-               listing.Next(&entry));
+  EXPECT_FALSE(listing.Next(&entry) || listing.Open(L"/nonexistent") || listing.Next(&entry));
 }
 
 // The exit code is not read; a child killed by a signal has ended too. A run goes on when its
@@ -128,10 +130,11 @@ TEST(FaultGuard, AFaultEndsTheStepAloneAndTheHandlersFromBeforeComeBack) {
     EXPECT_EQ(testing::InChild([signalNumber] {
                 for (const int each : {SIGSEGV, SIGBUS}) signal(each, [](int got) { _exit(got); });
                 MemoryFault fault;
-                return RunFaultGuarded([](void*) { raise(SIGBUS); }, nullptr, &fault) ||
-                               fault.kind != FaultKind::PageError || fault.systemCode != SIGBUS
-                           ? 1
-                           : raise(signalNumber);
+                if (RunFaultGuarded([](void*) { raise(SIGBUS); }, nullptr, &fault) ||
+                    fault.kind != FaultKind::PageError || fault.systemCode != SIGBUS) {
+                  return 1;
+                }
+                return raise(signalNumber);  // the handler from before ends the child with it
               }),
               signalNumber);
   }
