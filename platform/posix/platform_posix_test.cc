@@ -32,6 +32,8 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
       // The program name takes no escapes; a backslash that ends a quoted argument is doubled.
       {R"("C:\dir\" "C:\o\\")", {R"(C:\dir\)", R"(C:\o\)"}},
       {R"(7z x -o"/d/my dir" -y)", {"7z", "x", "-o/d/my dir", "-y"}},
+      {"true", {"true"}},  // lines that end in the program, quoted or not
+      {"\"my tool", {"my tool"}},
       {"p \"\" \"a\"\"b\"\ta\t\tb  ", {"p", "", "a\"b", "a", "b"}},
       {R"(p a\\b "c\\" d\"e f\\\"g)", {"p", R"(a\\b)", R"(c\)", R"(d"e)", R"(f\"g)"}}};
   for (const auto& [line, arguments] : cases) EXPECT_EQ(SplitCommandLine(line), arguments) << line;
