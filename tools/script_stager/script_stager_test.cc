@@ -43,7 +43,7 @@ TEST(ScriptStagerTest, KeepsLineNumbersAndEveryOtherByte) {
 
 // In place, with the configuration from the working directory (a BOM, CR LF, comments, blanks
 // and a value are fine) or none; an error, a full disk included, exits with 1 and leaves OUT as
-// it was; a bad command line exits with 2. No temporary file is left.
+// it was; a bad command line exits with 2, help with 0. No temporary file is left.
 TEST(ScriptStagerTest, TheToolAsUippackRunsIt) {
   using namespace testing;
   TempDir dir;
@@ -57,23 +57,33 @@ TEST(ScriptStagerTest, TheToolAsUippackRunsIt) {
   WriteFile(dir / "a.lua", "--#if DEBUG\r\n1\r\n--#else\r\n2\r\n--#endif\r\n");
   EXPECT_EQ(stager("-i a.lua -o o.lua -c PreCompile.txt"), "0 ");  // o.lua: checked below
   WriteFile(dir / "PreCompile.txt", "\xEF\xBB\xBF# X\r\n\r\n  DEBUG = 0 \r\n");
+  fs::permissions(dir / "a.lua", fs::perms(0751));  // kept by the rewrite
   EXPECT_EQ(stager("-i a.lua -o a.lua -c PreCompile.txt"), "0 ");
   EXPECT_EQ(ReadFile(dir / "a.lua"), "\r\n1\r\n\r\n\r\n\r\n");
+  EXPECT_EQ(fs::status(dir / "a.lua").permissions(), fs::perms(0751));
 
   WriteFile(dir / "b", "x\n--#endif\n");
-  EXPECT_EQ(stager("-i b -o o.lua -c none"), "1 ScriptStager: b:2: --#endif without --#if\n");
   WriteFile(dir / "big.lua", std::string(2000, 'x') + "\n");
-  EXPECT_TRUE(stager("-i big.lua -o o.lua -c none").starts_with("1 "));
   WriteFile(dir / "c", "ok\nD #\n");  // the configuration is read first
-  EXPECT_TRUE(stager("-i b -o o.lua -c c").starts_with("1 ScriptStager: c:2: invalid name \"D #"));
+  // Each line's exit status and the start of what it says: what cannot be read, made or replaced
+  // fails with its cause. A script with nothing to stage is left alone in place.
+  const std::pair<const char*, const char*> runs[] = {
+      {"-i b -o o.lua -c none", "1 ScriptStager: b:2: --#endif without --#if\n"},
+      {"-i big.lua -o o.lua -c none", "1 "},
+      {"-i b -o o.lua -c c", "1 ScriptStager: c:2: invalid name \"D #"},
+      {"-i . -o o.lua -c none", "1 ScriptStager: cannot read .: it is a directory"},
+      {"-i no -o o.lua -c none", "1 ScriptStager: cannot read no: No such file"},
+      {"-i a.lua -o no/o.lua -c none", "1 ScriptStager: cannot create no/"},
+      {"-i a.lua -o . -c none", "1 ScriptStager: cannot replace .: "},
+      {"-i a -o '' -c c", "2 ScriptStager: missing value after -o"},
+      {"-i a -o a", "2 ScriptStager: -i, -o and -c are all required\nusage: "}};
+  for (const auto& [line, says] : runs) EXPECT_TRUE(stager(line).starts_with(says)) << line;
+  for (const char* line : {"-i o.lua -o o.lua -c none", "-h", "--help"})
+    EXPECT_EQ(stager(line), "0 ") << line;
+  for (const char* line : {"", "-o a -c c", "-i a -o a -c", "-i a -i a -o a -c c", "-c c -x y"})
+    EXPECT_TRUE(stager(line).starts_with("2 ScriptStager: ")) << line;
   EXPECT_EQ(ReadFile(dir / "o.lua"), "\r\n\r\n\r\n2\r\n\r\n");
   EXPECT_EQ(TreeListing(dir.path()).size(), 6u);  // no temporary, no new file
-
-  for (const char* line :
-       {"", "-o a -c c", "-i a -o a -c", "-i a -i a -o a -c c", "-i a -c c -x y"})
-    EXPECT_TRUE(stager(line).starts_with("2 ScriptStager: ")) << line;
-  EXPECT_TRUE(
-      stager("-i a -o a").starts_with("2 ScriptStager: -i, -o and -c are all required\nusage: "));
 }
 
 }  // namespace
