@@ -2,10 +2,8 @@
 
 #include <dirent.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 
@@ -77,12 +75,15 @@ void MakePackage(const fs::path& root) {
 bool NamedByAProcess(const fs::path& root) {
   const std::string text = TargetPath(root);
   // readdir goes on past a process that ends while it is listed; a command line that cannot be
-  // read any more reads as empty.
+  // read any more reads as empty. (Read through an iterator, a process that ends during the read
+  // throws out of the stream instead: the copy into another stream stops quietly.)
   DIR* proc = opendir("/proc");
   bool named = false;
   for (const dirent* entry; !named && proc != nullptr && (entry = readdir(proc)) != nullptr;) {
     std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
-    named = std::string(std::istreambuf_iterator<char>(in), {}).find(text) != std::string::npos;
+    std::ostringstream line;
+    line << in.rdbuf();
+    named = line.str().find(text) != std::string::npos;
   }
   if (proc != nullptr) closedir(proc);
   return named;
