@@ -607,8 +607,8 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
                    "against pkg: 4 unreadable entries, 1 difference")))
         << other.out + other.err;
   }
-  std::vector<StoredEntry> stray;
-  for (int i = 0; i < 60000; ++i) stray.push_back(Stored("s/" + std::to_string(100000 + i), ""));
+  std::vector<StoredEntry> stray(60000);
+  for (std::size_t i = 0; i < stray.size(); ++i) stray[i] = Stored("s/" + std::to_string(i), "");
   WriteFile(temp / "out/res/strings.zip", Zip(stray));
   // Each of the 60,000 lines held until its archive is done would take some 25 MiB. (The
   // address sanitizer's own memory would hide that.)
