@@ -65,10 +65,10 @@ TEST(ScriptStagerTest, TheToolAsUippackRunsIt) {
   WriteFile(dir / "b", "x\n--#endif\n");
   WriteFile(dir / "big.lua", std::string(2000, 'x') + "\n");
   WriteFile(dir / "c", "ok\nD #\n");  // the configuration is read first
+  EXPECT_EQ(stager("-i b -o o.lua -c none"), "1 ScriptStager: b:2: --#endif without --#if\n");
   // Each line's exit status and the start of what it says: what cannot be read, made or replaced
   // fails with its cause. A script with nothing to stage is left alone in place.
   const std::pair<const char*, const char*> runs[] = {
-      {"-i b -o o.lua -c none", "1 ScriptStager: b:2: --#endif without --#if\n"},
       {"-i big.lua -o o.lua -c none", "1 "},
       {"-i b -o o.lua -c c", "1 ScriptStager: c:2: invalid name \"D #"},
       {"-i . -o o.lua -c none", "1 ScriptStager: cannot read .: it is a directory"},
