@@ -49,13 +49,18 @@ Step Write(const std::string& file, const std::string& text = "x") {
   return [=](const fs::path& t) { WriteFile(t / file, text); };
 }
 Step Remove(const std::string& file) {
-  return [=](const fs::path& t) { fs::remove(t / file); };
+  return [=](const fs::path& t) { fs::remove_all(t / file); };
 }
 Step Truncate(const std::string& file, std::uintmax_t by) {
   return [=](const fs::path& t) { fs::resize_file(t / file, fs::file_size(t / file) - by); };
 }
-Step Garble(const std::string& file) {  // its first byte
-  return [=](const fs::path& t) { std::fstream(t / file, std::ios::in | std::ios::out).put('X'); };
+Step CutTo(const std::string& file, std::uintmax_t size) {
+  return [=](const fs::path& t) { fs::resize_file(t / file, size); };
+}
+Step Garble(const std::string& file, std::vector<int> at = {0}) {  // the bytes at these offsets
+  return [=](const fs::path& t) {
+    for (int offset : at) std::fstream(t / file, std::ios::in | std::ios::out).seekp(offset) << 'X';
+  };
 }
 // Incompressible, so the layout archive spans several cycles of the container's block keys
 // (at most 960 KiB each), which a streamed read must get right at every boundary.
@@ -72,10 +77,13 @@ void RepackWithoutAFile(const fs::path& t) {
   fs::remove(t / "pkg/res/images/a.png");
   Pack(t, "");
 }
-void WrapAnotherArchive(const fs::path& t) {
-  const std::wstring zip = platform::NarrowToWide((t / "out/res/strings.zip").string());
-  ASSERT_EQ(container::WrapZipToContainer(zip, 1, container::ArchiveAfterWrap::Keep), 1);
-  fs::rename(t / "out/res/strings.uip", t / "out/layout.uip");
+// Wraps out/archive with the block factor into out/layout.uip.
+Step Wrap(const std::string& archive, std::uint32_t factor) {
+  return [=](const fs::path& t) {
+    const std::wstring zip = platform::NarrowToWide((t / "out" / archive).string());
+    ASSERT_EQ(container::WrapZipToContainer(zip, factor, container::ArchiveAfterWrap::Keep), 1);
+    fs::rename(t / "out" / fs::path(archive).replace_extension(".uip"), t / "out/layout.uip");
+  };
 }
 // Rewrites fields of out/layout.uip's header, and its checksum to match the payload they give:
 // only the fields changed are wrong.
@@ -174,6 +182,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"clean, as JSON", nullptr, "--json pkg out", 0,
        R"(^\{"source":"pkg","destination":"out","differences":\[\],"verdict":"match",)"},
       {"source that is no package", nullptr, "out pkg", 2, "not a package"},
+      {"a destination that is no directory", nullptr, "pkg -", 2,
+       "^uipcheck: - is not a directory"},
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},
       {"version", nullptr, "--version", 0, "^uipcheck " UIPPACK_VERSION "$"},
       {"a mode without its value", nullptr, "out --mode", 2, "--mode needs a value"},
@@ -182,11 +192,14 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"the mode stated", nullptr, "--mode '' pkg out", 0, R"(; mode "" .*, as stated\)$)"},
       {"another mode stated", nullptr, "--mode=-uip out", 1,
        "^out/layout.zip: expected nothing \\(a layout archive this mode does not make"},
+      {"a container wrapping other bytes from two places on",
+       Packed("", Noise, Garble("out/layout.zip", {1000, 2000000})), "out", 1,
+       "the wrap of other bytes .*, the first difference at byte 1000\\)"},
       {"clean, container only", Packed("-uip", Noise), "--mode -UIP pkg out", 0,
        R"(is the pack of pkg .*mode "-UIP" \(layout.uip alone\), as stated)"},
       {"clean, archive only", Packed("zip"), "pkg out", 0,
        R"(is the pack of pkg .*a mode other than "" and "-uip" \(layout.zip alone\), inferred)"},
-      {"a container this mode does not make", Packed("zip", {}, WrapAnotherArchive),
+      {"a container this mode does not make", Packed("zip", {}, Wrap("res/strings.zip", 1)),
        "--mode zip pkg out", 1,
        uip + "nothing \\(a container this mode does not make: mode \"zip\" .*\\), found file\n"
              "uipcheck: out is not the pack of pkg: 1 difference "},
@@ -204,14 +217,18 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"stale file after repacking into the old destination", After(RepackWithoutAFile), "pkg out",
        1, "^out/res/images.zip:a.png: expected nothing, found file .*\nuipcheck: .*\\(13 files "},
       {"truncated container", After(Truncate("out/layout.uip", 10)), "out", 1,
-       uip + "the checksum 0x[0-9A-F]{8} its header declares, found "
-             "0x[0-9A-F]{8} .*10 bytes shorter than its header says"},
+       uip +
+           "the checksum 0x[0-9A-F]{8} its header declares, found "
+           "0x[0-9A-F]{8} .*10 bytes shorter than its header says.*" +
+           one},
       {"damaged resource archive", After(Garble("out/res/images.zip")), "out", 1,
        "^out/res/images.zip:.*: expected a local header at byte 0, found other bytes"},
       {"leftover layout directory", After(Write("out/layout/main.lua")), "pkg out", 1,
        "^out/layout: expected nothing \\(packed into layout.uip or layout.zip\\), found directory"},
       {"a copy missing", After(Remove("out/nametable.cfg")), "pkg out", 1,
        "^out/nametable.cfg: expected a file \\(from pkg/nametable.cfg\\), found nothing"},
+      {"a directory missing", After(Remove("out/.svn")), "pkg out", 1,
+       "^out/.svn: expected a directory \\(from pkg/.svn\\), found nothing"},
       {"a resource archive missing", After(Remove("out/res/strings.zip")), "pkg out", 1,
        "^out/res/strings.zip: expected the archive of pkg/res/strings, found nothing"},
       {"a source file where packing writes an archive", After(Write("pkg/res/images.zip")),
@@ -234,6 +251,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
                 h.blockCount = (h.payloadSize + h.blockSize - 1) / h.blockSize;
               })),
        "out", 1, blockSize + "[0-9]+ in the header" + one},
+      {"the largest block size", Packed("zip", {}, Wrap("layout.zip", 15)), "out", 0,
+       "^uipcheck: out is consistent"},
       // A version's second byte, then the tag alone.
       {"a version no wrap writes",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.version = 0x0201; })), "out", 1,
@@ -264,8 +283,9 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/nametable.cfg: expected a copy of pkg/nametable.cfg, found other bytes from byte 6\n"
        "out/package.cfg: expected a copy of pkg/package.cfg \\(10 bytes\\), found 9 bytes\n"
        "uipcheck: out is not the pack of pkg: 2 differences"},
-      {"a container of its header alone",
-       After([](const fs::path& t) { fs::resize_file(t / "out/layout.uip", 104); }), "out", 1,
+      {"a container shorter than its header", After(CutTo("out/layout.uip", 50)), "out", 1,
+       uip + "a container \\(a 104-byte .*, found 50 bytes, shorter than the header" + one},
+      {"a container of its header alone", After(CutTo("out/layout.uip", 104)), "out", 1,
        uip + "the checksum 0x[0-9A-F]{8} its header declares, found "
              "0x00000000 over its 0 bytes of stored data; the file is [0-9]+ bytes shorter"},
       {"bytes appended to the container", After(Append), "out", 1,
@@ -278,6 +298,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        uip + "a container \\(the magic QMARCHIVE\\), found other bytes"},
       {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
        "^out/res/pipe: expected nothing, found special file", "a FIFO"},
+      {"the same, the destination alone", nullptr, "out", 1,
+       "^out/res/pipe: expected a file or a directory, found special file, not followed", "a FIFO"},
       {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
        "^out/res/layout.uip: expected a file \\(packing makes it of a layout directory\\), found "
        "directory"},
@@ -319,8 +341,7 @@ struct StoredEntry {
   std::uint32_t size = 0;  // both sizes in both headers
   std::string localName;
   bool sizesAfterData = false;  // in a data descriptor, the local header's left 0
-  std::uint32_t descriptorCrc = 0;
-  std::string extra;  // in both headers
+  std::string extra;            // in both headers
   std::uint16_t flags = 0;
   std::uint16_t method = 0;     // 8: data is deflated, plainSize bytes before
   std::uint32_t plainSize = 0;  // with method 8
@@ -332,7 +353,7 @@ StoredEntry Stored(const std::string& name, const std::string& data) {
   StoredEntry entry;
   entry.name = entry.localName = name;
   entry.data = data;
-  entry.crc = entry.descriptorCrc = crc;
+  entry.crc = crc;
   entry.size = static_cast<std::uint32_t>(data.size());
   return entry;
 }
@@ -367,7 +388,7 @@ void AddEntry(const StoredEntry& e, std::string& local, std::string& central) {
   // A ZIP64 block makes the descriptor's sizes 8 bytes each.
   const bool wide = e.size == 0xFFFFFFFF;
   if (e.sizesAfterData) {
-    local += "PK\7\x08" + Le(e.descriptorCrc, 4) +
+    local += "PK\7\x08" + Le(e.crc, 4) +
              (wide ? Le(e.data.size(), 8) + Le(e.data.size(), 8) : sizes.substr(4));
   }
 }
@@ -424,6 +445,7 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
     return Zip({e});
   };
   const std::string zip64 = Zip({en}, {}, 0), pass = "^uipcheck: out is the pack of pkg";
+  const std::string deferred = with([](StoredEntry& e) { e.sizesAfterData = true; });
   const std::string archive = "^out/res/strings.zip: expected ";
   const std::string entry = "^out/res/strings.zip:en.txt: expected ";
   struct Case {
@@ -435,13 +457,9 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
   };
   const Case cases[] = {
       {"as 7-Zip stores it", genuine, "pkg out", 0, pass},
-      {"the sizes after the data", with([](StoredEntry& e) { e.sizesAfterData = true; }), "pkg out",
-       0, pass},
-      {"the sizes after the data disagreeing", with([](StoredEntry& e) {
-         e.sizesAfterData = true;
-         e.descriptorCrc ^= 1;
-       }),
-       "out", -1, entry + "the CRC-32 and sizes of the central directory after "},
+      {"the sizes after the data", deferred, "pkg out", 0, pass},
+      {"the compressed size after the data disagreeing", Patched(deferred, 56, Le(13, 4)), "out",
+       -1, entry + "the CRC-32 and sizes of the central directory after "},
       {"ZIP64 end records", zip64, "pkg out", 0, pass},
       {"sizes in a ZIP64 block", with(Zip64Sizes), "pkg out", 0, pass},
       {"sizes in a ZIP64 block and after the data", with([](StoredEntry& e) {
@@ -479,6 +497,10 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "found a ZIP64 end record of a split archive"},
       {"a ZIP64 end record of another length", Patched(zip64, 104, "\1"), "out", -1,
        "expected a ZIP64 end record right before its locator, found none at byte 100"},
+      {"a ZIP64 locator of another disk", Patched(zip64, 160, "\1"), "out", -1,
+       "expected a ZIP64 end record right before its locator"},
+      {"a ZIP64 locator of two disks", Patched(zip64, 172, "\2"), "out", -1,
+       "expected a ZIP64 end record right before its locator"},
       {"an entry's disk left to a ZIP64 block without one",
        Patched(genuine, 48 + 34, Le(0xFFFF, 2)), "out", -1,
        entry + "an entry on the archive's one disk"},
@@ -546,9 +568,9 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        genuine.substr(0, 48) + Zip({Stored("zz.txt", "x")}).substr(0, 37) + genuine.substr(48, 52) +
            EndRecord(1, 52, 85),
        "out", -1, archive + "the central directory right after the last "},
-      {"a step out, a name from the root", Zip({en, Stored("../e", ""), Stored("/etc/a", "")}),
-       "out", -1,
-       R"(:../e: expected a name that stays inside its directory.*\n.*:/etc/a: expected)"},
+      {"a step out, a name from the root, a level '.'",
+       Zip({en, Stored("../e", ""), Stored("/etc/a", ""), Stored("a/./b", "")}), "out", -1,
+       R"(:../e: expected a name that stays inside its directory.*\n.*:/etc/a: .*\n.*:a/./b: )"},
       {"drives A to Z",
        Zip({en, Stored("a:", ""), Stored("z:2", ""), Stored("A:3", ""), Stored("Z:4", ""),
             Stored("@:5", ""), Stored("[:6", "")}),
@@ -562,6 +584,8 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"a link in place of a file", with([](StoredEntry& e) { e.unixMode = 0120777; }), "out", -1,
        entry + "a regular file, found another kind of entry by its Unix mode"},
       {"twice the same name", andAlso("en.txt"), "out", -1,
+       entry + "one entry of this name, found another one"},
+      {"twice the same name, against the source", andAlso("en.txt"), "pkg out", -1,
        entry + "one entry of this name, found another one"},
   };
   TempDir temp;
@@ -589,8 +613,8 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
   // archive entry of an unreadable source file is still read whole.
   if (geteuid() == 0) {
     chmod(temp.path().c_str(), 0755);
-    for (const char* locked :
-         {"pkg/res/images/icons", "pkg/res/strings/en.txt", "out/layout.zip", "out/.svn"})
+    for (const char* locked : {"pkg/res/images/icons", "pkg/res/strings/en.txt", "out/layout.zip",
+                               "out/.svn", "out/nametable.cfg"})
       chmod((temp / locked).c_str(), 0);
     std::fstream(temp / "out/res/strings.zip", std::ios::in | std::ios::out).seekp(36) << 'J';
     const ProcessResult other =
@@ -600,11 +624,12 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
     EXPECT_EQ(other.exitStatus, 2);
     EXPECT_TRUE(std::regex_search(
         other.out + other.err,
-        std::regex("^out/layout.zip: expected a readable entry, found an error: .*\n"
+        std::regex("^out/nametable.cfg: expected a readable entry, found an error: "
+                   ".*\nout/layout.zip: .*\n"
                    "out/.svn: expected a readable .*\npkg/res/images/icons: expected a readable "
                    ".*\npkg/res/strings/en.txt: expected a readable .*\nout/res/strings.zip:"
                    "en.txt: expected data of the CRC-32 .*\nuipcheck: out could not be checked "
-                   "against pkg: 4 unreadable entries, 1 difference")))
+                   "against pkg: 5 unreadable entries, 1 difference")))
         << other.out + other.err;
   }
   std::vector<StoredEntry> stray(60000);
