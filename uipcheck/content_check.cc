@@ -136,7 +136,6 @@ void ContentCheck::CollectExpected(const Place& directory, const std::string& pr
     out_->Unreadable(directory.display, error);
     ExpectedEntry& unlisted = (*expected)[prefix];  // "": the archive's own directory
     unlisted.isDirectory = unlisted.implied = unlisted.unlisted = true;
-    entries.clear();
   }
   for (const TreeEntry& entry : entries) {
     const Place from = directory.Child(entry);

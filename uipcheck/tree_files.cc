@@ -27,7 +27,7 @@ std::string_view DescribeKind(EntryKind kind) {
 }
 
 bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, std::string* error) {
-  entries->clear();
+  std::vector<TreeEntry> found;
   std::error_code code;
   fs::directory_iterator it(directory, code);
   for (; !code && it != fs::directory_iterator(); it.increment(code)) {
@@ -46,14 +46,15 @@ bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, s
     } else {
       entry.kind = EntryKind::Other;
     }
-    entries->push_back(std::move(entry));
+    found.push_back(std::move(entry));
   }
   if (code) {
     *error = code.message();
     return false;
   }
-  std::sort(entries->begin(), entries->end(),
+  std::sort(found.begin(), found.end(),
             [](const TreeEntry& a, const TreeEntry& b) { return a.name < b.name; });
+  *entries = std::move(found);
   return true;
 }
 

@@ -31,7 +31,8 @@ struct TreeEntry {
 };
 
 // The entries of a directory, sorted by name so that reports come out in a stable order.
-// False with *error set when the directory cannot be listed.
+// False with *error set, and *entries left as it was, when the directory cannot be listed
+// whole.
 bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, std::string* error);
 
 // The source as packing's copy reads it: a link is read through, and what the copy leaves out
