@@ -8,14 +8,13 @@
 
 namespace uippack::platform {
 
-bool UseUtf8CharacterSet() {
+void UseUtf8CharacterSet() {
   for (const char* name : {"C.UTF-8", "UTF-8", ""}) {
     if (std::setlocale(LC_CTYPE, name) != nullptr &&
         std::string_view(nl_langinfo(CODESET)) == "UTF-8") {
-      return true;
+      return;
     }
   }
-  return false;
 }
 
 void UseUtcAsLocalTime() { setenv("TZ", "UTC0", 1); }

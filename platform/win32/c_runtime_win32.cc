@@ -4,7 +4,7 @@
 
 namespace uippack::platform {
 
-bool UseUtf8CharacterSet() { return std::setlocale(LC_CTYPE, ".UTF8") != nullptr; }
+void UseUtf8CharacterSet() { std::setlocale(LC_CTYPE, ".UTF8"); }
 
 void UseUtcAsLocalTime() {}
 
