@@ -48,19 +48,16 @@ using Step = std::function<void(const fs::path&)>;
 Step Write(const std::string& file, const std::string& text = "x") {
   return [=](const fs::path& t) { WriteFile(t / file, text); };
 }
-Step Remove(const std::string& file) {
-  return [=](const fs::path& t) { fs::remove_all(t / file); };
+Step Remove(const Lines& files) {
+  return [=](const fs::path& t) {
+    for (const std::string& file : files) fs::remove_all(t / file);
+  };
 }
 Step Truncate(const std::string& file, std::uintmax_t by) {
   return [=](const fs::path& t) { fs::resize_file(t / file, fs::file_size(t / file) - by); };
 }
-Step CutTo(const std::string& file, std::uintmax_t size) {
-  return [=](const fs::path& t) { fs::resize_file(t / file, size); };
-}
-Step Garble(const std::string& file, std::vector<int> at = {0}) {  // the bytes at these offsets
-  return [=](const fs::path& t) {
-    for (int offset : at) std::fstream(t / file, std::ios::in | std::ios::out).seekp(offset) << 'X';
-  };
+Step Garble(const std::string& file) {  // its first byte
+  return [=](const fs::path& t) { std::fstream(t / file, std::ios::in | std::ios::out).put('X'); };
 }
 // Incompressible, so the layout archive spans several cycles of the container's block keys
 // (at most 960 KiB each), which a streamed read must get right at every boundary.
@@ -77,13 +74,11 @@ void RepackWithoutAFile(const fs::path& t) {
   fs::remove(t / "pkg/res/images/a.png");
   Pack(t, "");
 }
-// Wraps out/archive with the block factor into out/layout.uip.
-Step Wrap(const std::string& archive, std::uint32_t factor) {
-  return [=](const fs::path& t) {
-    const std::wstring zip = platform::NarrowToWide((t / "out" / archive).string());
-    ASSERT_EQ(container::WrapZipToContainer(zip, factor, container::ArchiveAfterWrap::Keep), 1);
-    fs::rename(t / "out" / fs::path(archive).replace_extension(".uip"), t / "out/layout.uip");
-  };
+// Wraps out/res/strings.zip, at the largest block size, into out/layout.uip.
+void WrapAnotherArchive(const fs::path& t) {
+  const std::wstring zip = Wide(t / "out/res/strings.zip");
+  ASSERT_EQ(container::WrapZipToContainer(zip, 15, container::ArchiveAfterWrap::Keep), 1);
+  fs::rename(t / "out/res/strings.uip", t / "out/layout.uip");
 }
 // Rewrites fields of out/layout.uip's header, and its checksum to match the payload they give:
 // only the fields changed are wrong.
@@ -176,8 +171,9 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
   const std::string blockSize =
       uip + "a block size of 256 to 3840 in steps of 256, found block size ";
   const Case cases[] = {
-      {"clean", Packed("", Noise), "pkg out", 0,
-       "^uipcheck: out is the pack of pkg \\(15 files and 4 archives checked, 5.0 MB read; "},
+      {"clean, the mode inferred", Packed("", Noise), "pkg out", 0,
+       R"(^uipcheck: out is the pack of pkg \(15 files and 4 archives checked, 5.0 MB read; )"
+       R"(mode "" \(layout.uip and layout.zip\), inferred from out/layout.uip\)$)"},
       {"clean, destination alone", nullptr, "out", 0, "^uipcheck: out is consistent"},
       {"clean, as JSON", nullptr, "--json pkg out", 0,
        R"(^\{"source":"pkg","destination":"out","differences":\[\],"verdict":"match",)"},
@@ -187,25 +183,20 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},
       {"version", nullptr, "--version", 0, "^uipcheck " UIPPACK_VERSION "$"},
       {"a mode without its value", nullptr, "out --mode", 2, "--mode needs a value"},
-      {"the mode inferred", nullptr, "pkg out", 0,
-       R"(; mode "" \(layout.uip and layout.zip\), inferred from out/layout.uip\)$)"},
       {"the mode stated", nullptr, "--mode '' pkg out", 0, R"(; mode "" .*, as stated\)$)"},
       {"another mode stated", nullptr, "--mode=-uip out", 1,
        "^out/layout.zip: expected nothing \\(a layout archive this mode does not make"},
-      {"a container wrapping other bytes from two places on",
-       Packed("", Noise, Garble("out/layout.zip", {1000, 2000000})), "out", 1,
-       "the wrap of other bytes .*, the first difference at byte 1000\\)"},
       {"clean, container only", Packed("-uip", Noise), "--mode -UIP pkg out", 0,
        R"(is the pack of pkg .*mode "-UIP" \(layout.uip alone\), as stated)"},
       {"clean, archive only", Packed("zip"), "pkg out", 0,
        R"(is the pack of pkg .*a mode other than "" and "-uip" \(layout.zip alone\), inferred)"},
-      {"a container this mode does not make", Packed("zip", {}, Wrap("res/strings.zip", 1)),
+      {"a container this mode does not make", Packed("zip", {}, WrapAnotherArchive),
        "--mode zip pkg out", 1,
        uip + "nothing \\(a container this mode does not make: mode \"zip\" .*\\), found file\n"
              "uipcheck: out is not the pack of pkg: 1 difference "},
       {"the same, the mode inferred from it", nullptr, "pkg out", 1,
-       uip + "the wrap of out/layout.zip"},
-      {"mixed modes", Packed("", Write("pkg/sub/layout/a.txt"), Remove("out/sub/layout.zip")),
+       uip + "the wrap of out/layout.zip.*\nuipcheck: out is not the pack of pkg: 1 difference "},
+      {"mixed modes", Packed("", Write("pkg/sub/layout/a.txt"), Remove({"out/sub/layout.zip"})),
        "pkg out", 1,
        R"(^out/sub/layout.zip: expected layout.zip \(from pkg/sub/layout\) in mode "" )"},
       {"rejected script shipped as source", Packed("", broken), "pkg out", 1,
@@ -225,12 +216,11 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/res/images.zip:.*: expected a local header at byte 0, found other bytes"},
       {"leftover layout directory", After(Write("out/layout/main.lua")), "pkg out", 1,
        "^out/layout: expected nothing \\(packed into layout.uip or layout.zip\\), found directory"},
-      {"a copy missing", After(Remove("out/nametable.cfg")), "pkg out", 1,
-       "^out/nametable.cfg: expected a file \\(from pkg/nametable.cfg\\), found nothing"},
-      {"a directory missing", After(Remove("out/.svn")), "pkg out", 1,
-       "^out/.svn: expected a directory \\(from pkg/.svn\\), found nothing"},
-      {"a resource archive missing", After(Remove("out/res/strings.zip")), "pkg out", 1,
-       "^out/res/strings.zip: expected the archive of pkg/res/strings, found nothing"},
+      {"a directory, a copy and a resource archive missing",
+       After(Remove({"out/.svn", "out/nametable.cfg", "out/res/strings.zip"})), "pkg out", 1,
+       "^out/.svn: expected a directory \\(from pkg/.svn\\), found nothing\nout/nametable.cfg: "
+       "expected a file \\(from pkg/nametable.cfg\\), found nothing\n(.*\n)*out/res/strings.zip: "
+       "expected the archive of pkg/res/strings, found nothing"},
       {"a source file where packing writes an archive", After(Write("pkg/res/images.zip")),
        "pkg out", 1,
        "^pkg/res/images.zip: expected no file where packing writes an archive, found"},
@@ -251,8 +241,6 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
                 h.blockCount = (h.payloadSize + h.blockSize - 1) / h.blockSize;
               })),
        "out", 1, blockSize + "[0-9]+ in the header" + one},
-      {"the largest block size", Packed("zip", {}, Wrap("layout.zip", 15)), "out", 0,
-       "^uipcheck: out is consistent"},
       // A version's second byte, then the tag alone.
       {"a version no wrap writes",
        Packed("-uip", {}, Reheader([](ContainerHeader& h) { h.version = 0x0201; })), "out", 1,
@@ -283,9 +271,11 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "^out/nametable.cfg: expected a copy of pkg/nametable.cfg, found other bytes from byte 6\n"
        "out/package.cfg: expected a copy of pkg/package.cfg \\(10 bytes\\), found 9 bytes\n"
        "uipcheck: out is not the pack of pkg: 2 differences"},
-      {"a container shorter than its header", After(CutTo("out/layout.uip", 50)), "out", 1,
+      {"a container shorter than its header", After(Write("out/layout.uip", std::string(50, 'x'))),
+       "out", 1,
        uip + "a container \\(a 104-byte .*, found 50 bytes, shorter than the header" + one},
-      {"a container of its header alone", After(CutTo("out/layout.uip", 104)), "out", 1,
+      {"a container of its header alone",
+       After([](const fs::path& t) { fs::resize_file(t / "out/layout.uip", 104); }), "out", 1,
        uip + "the checksum 0x[0-9A-F]{8} its header declares, found "
              "0x00000000 over its 0 bytes of stored data; the file is [0-9]+ bytes shorter"},
       {"bytes appended to the container", After(Append), "out", 1,
@@ -296,9 +286,7 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
            one},
       {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
        uip + "a container \\(the magic QMARCHIVE\\), found other bytes"},
-      {"a FIFO is reported, never waited on", After(MakeFifo), "pkg out", 1,
-       "^out/res/pipe: expected nothing, found special file", "a FIFO"},
-      {"the same, the destination alone", nullptr, "out", 1,
+      {"a FIFO is reported, never waited on", After(MakeFifo), "out", 1,
        "^out/res/pipe: expected a file or a directory, found special file, not followed", "a FIFO"},
       {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
        "^out/res/layout.uip: expected a file \\(packing makes it of a layout directory\\), found "
@@ -497,10 +485,6 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        "found a ZIP64 end record of a split archive"},
       {"a ZIP64 end record of another length", Patched(zip64, 104, "\1"), "out", -1,
        "expected a ZIP64 end record right before its locator, found none at byte 100"},
-      {"a ZIP64 locator of another disk", Patched(zip64, 160, "\1"), "out", -1,
-       "expected a ZIP64 end record right before its locator"},
-      {"a ZIP64 locator of two disks", Patched(zip64, 172, "\2"), "out", -1,
-       "expected a ZIP64 end record right before its locator"},
       {"an entry's disk left to a ZIP64 block without one",
        Patched(genuine, 48 + 34, Le(0xFFFF, 2)), "out", -1,
        entry + "an entry on the archive's one disk"},
@@ -593,11 +577,9 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WriteFile(temp / "out/res/strings.zip", c.archive);
-    if (c.sevenZipTest >= 0) {
-      EXPECT_EQ(
-          RunProcess({"/usr/bin/7zz", "t", (temp / "out/res/strings.zip").string()}).exitStatus,
-          c.sevenZipTest);
-    }
+    const ProcessResult tested =
+        RunProcess({"/usr/bin/7zz", "t", "out/res/strings.zip"}, temp.path());
+    EXPECT_TRUE(c.sevenZipTest < 0 || tested.exitStatus == c.sevenZipTest) << tested.out;
     const ProcessResult result = Tool("uipcheck", c.arguments, temp.path());
     const std::string output = result.out + result.err;
     EXPECT_EQ(result.exitStatus, c.line[1] == 'u' ? 0 : 1) << output;
