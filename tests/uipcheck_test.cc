@@ -178,7 +178,7 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"clean, as JSON", nullptr, "--json pkg out", 0,
        R"(^\{"source":"pkg","destination":"out","differences":\[\],"verdict":"match",)"},
       {"source that is no package", nullptr, "out pkg", 2, "not a package"},
-      {"a destination that is no directory", nullptr, "pkg -", 2,
+      {"a destination named - that is no directory", nullptr, "pkg -", 2,
        "^uipcheck: - is not a directory"},
       {"bad usage", nullptr, "--bogus out", 2, "^usage: uipcheck"},
       {"version", nullptr, "--version", 0, "^uipcheck " UIPPACK_VERSION "$"},
