@@ -457,13 +457,14 @@ std::string UnsafeEntryName(std::string_view name) {
       ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'))) {
     return "a name with a drive";
   }
-  for (std::size_t at = 0; at < name.size(); ++at) {
-    const auto c = static_cast<unsigned char>(name[at]);
-    const bool c1 = c == 0xC2 && at + 1 < name.size() &&
-                    static_cast<unsigned char>(name[at + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(name[at + 1]) <= 0x9F;
+  unsigned char previous = 0;
+  for (const char byte : name) {
+    const auto c = static_cast<unsigned char>(byte);
+    // U+0080 to U+009F are C2 80 to C2 9F; C2 is never a continuation byte.
+    const bool c1 = previous == 0xC2 && c >= 0x80 && c <= 0x9F;
     if (c < 0x20 || c == 0x7F || c1) return "a name holding a control character";
     if (c == '\\') return "a name holding a backslash, which Windows takes for a separator";
+    previous = c;
   }
   std::size_t start = 0;
   for (;;) {
