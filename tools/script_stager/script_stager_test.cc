@@ -11,7 +11,7 @@ namespace {
 
 // The staged text, or "!LINE: message" for the first error.
 std::string Staged(const std::string& script) {
-  std::string staged;
+  std::string staged = "left from before";
   TextError error;
   if (StageScript(script, {"A"}, &staged, &error)) return staged;
   return "!" + std::to_string(error.line) + ": " + error.message;
