@@ -145,11 +145,9 @@ bool IsValidContainerImage(const std::uint8_t* image, std::size_t size) {
   if (size < kContainerHeaderSize) return false;
   const ContainerHeader header = LoadContainerHeader(image);
   if (header.magic != kContainerMagic) return false;
-  const std::uint32_t checksum =
-      header.dataOffset < size
-          ? PayloadChecksum(image + header.dataOffset, size - header.dataOffset)
-          : 0;
-  return checksum == header.checksum;
+  // From an offset at or past the end there are no bytes, whose checksum is 0.
+  const std::size_t start = std::min<std::size_t>(header.dataOffset, size);
+  return PayloadChecksum(image + start, size - start) == header.checksum;
 }
 
 // Damaged headers. The checksum leaves the header out, so a header can pass verification and
