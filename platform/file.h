@@ -53,8 +53,8 @@ class ReadOnlyFile {
   bool IsOpen() const { return handle_.IsOpen(); }
   // The file's length when it was opened.
   std::uint64_t Size() const { return size_; }
-  // Reads up to length bytes at offset; *got is less only where the file ends. False, with the
-  // reason in *error, on a read error.
+  // Reads up to length bytes at offset, of the file as it was opened: *got is less only where
+  // it ended then. False, with the reason in *error, on a read error or when it has shrunk.
   bool ReadAt(std::uint64_t offset, void* buffer, std::size_t length, std::size_t* got,
               std::string* error) const;
   void Close() { handle_.Close(); }

@@ -104,10 +104,8 @@ la_ssize_t ArchiveReader::ReadCallback(archive* handle, void* self, const void**
     std::size_t got = 0;
     const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, size - start));
     reader.chunkValid_ = false;
-    if (!reader.source_.ReadAt(start, reader.chunk_.data(), wanted, &got, &error) ||
-        got != wanted) {
-      archive_set_error(handle, EIO, "%s",
-                        error.empty() ? "the file shrank while it was read" : error.c_str());
+    if (!reader.source_.ReadAt(start, reader.chunk_.data(), wanted, &got, &error)) {
+      archive_set_error(handle, EIO, "%s", error.c_str());
       return ARCHIVE_FATAL;
     }
     reader.chunkStart_ = start;

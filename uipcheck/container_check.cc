@@ -101,9 +101,8 @@ StoredPass PassOverStored(InputFile& container, const uippack::ContainerHeader& 
   std::string error;
   for (std::uint64_t at = 0; at < stored; at += chunk) {
     const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, stored - at));
-    if (!container.ReadAt(header.dataOffset + at, bytes.data(), length, &got, &error) ||
-        got != length) {
-      report.Unreadable(display, error.empty() ? "the file shrank while it was read" : error);
+    if (!container.ReadAt(header.dataOffset + at, bytes.data(), length, &got, &error)) {
+      report.Unreadable(display, error);
       return pass;
     }
     pass.crc = uippack::ContinueChecksum(pass.crc, bytes.data(), length);
@@ -141,8 +140,8 @@ bool ReadHeader(InputFile& container, const std::string& display, uippack::Conta
   std::uint8_t raw[kContainerHeaderSize];
   std::size_t got = 0;
   std::string error;
-  if (!container.ReadAt(0, raw, sizeof raw, &got, &error) || got != sizeof raw) {
-    report.Unreadable(display, error.empty() ? "the file shrank while it was read" : error);
+  if (!container.ReadAt(0, raw, sizeof raw, &got, &error)) {
+    report.Unreadable(display, error);
     return false;
   }
   *header = uippack::LoadContainerHeader(raw);

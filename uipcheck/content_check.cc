@@ -90,8 +90,7 @@ void StreamComparer::Feed(const std::uint8_t* data, std::size_t size) {
       const std::uint64_t left = file_.Size() - std::min(compared_, file_.Size());
       const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, left));
       used_ = filled_ = 0;
-      if (wanted == 0 || !file_.ReadAt(compared_, buffer_.data(), wanted, &filled_, &readError_) ||
-          filled_ == 0) {
+      if (wanted == 0 || !file_.ReadAt(compared_, buffer_.data(), wanted, &filled_, &readError_)) {
         differs_ = true;  // the stream is longer than the file, or the file cannot be read
         return;
       }
@@ -480,7 +479,6 @@ void ContentCheck::CompareFile(const Place& source, const Place& destination) {
       out_->Unreadable(destination.display, error);
       return;
     }
-    if (got == 0) break;
     comparer_.Feed(readBuffer_.data(), got);
     out_->Advance(got);
     at += got;

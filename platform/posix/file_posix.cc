@@ -200,15 +200,16 @@ bool ReadOnlyFile::Open(const std::wstring& path, std::string* error) {
 bool ReadOnlyFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length, std::size_t* got,
                           std::string* error) const {
   *got = 0;
+  length =
+      static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - std::min(offset, size_)));
   while (*got < length) {
     const ssize_t n = ::pread(handle_.Get(), static_cast<char*>(buffer) + *got, length - *got,
                               static_cast<off_t>(offset + *got));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = std::strerror(errno);
+    if (n <= 0) {
+      *error = n < 0 ? std::strerror(errno) : "the file shrank while it was read";
       return false;
     }
-    if (n == 0) break;
     *got += static_cast<std::size_t>(n);
   }
   return true;

@@ -147,6 +147,8 @@ bool ReadOnlyFile::Open(const std::wstring& path, std::string* error) {
 bool ReadOnlyFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length, std::size_t* got,
                           std::string* error) const {
   *got = 0;
+  length =
+      static_cast<std::size_t>(std::min<std::uint64_t>(length, size_ - std::min(offset, size_)));
   while (*got < length) {
     const std::uint64_t at = offset + *got;
     OVERLAPPED position{};
@@ -154,12 +156,13 @@ bool ReadOnlyFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length
     position.OffsetHigh = static_cast<DWORD>(at >> 32);
     DWORD read = 0;
     const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(length - *got, 1u << 30));
-    if (!ReadFile(handle_.Get(), static_cast<char*>(buffer) + *got, asked, &read, &position)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
-      *error = LastErrorText();
+    const bool done =
+        ReadFile(handle_.Get(), static_cast<char*>(buffer) + *got, asked, &read, &position) != 0;
+    if (!done || read == 0) {
+      *error = !done && GetLastError() != ERROR_HANDLE_EOF ? LastErrorText()
+                                                           : "the file shrank while it was read";
       return false;
     }
-    if (read == 0) break;
     *got += read;
   }
   return true;
