@@ -52,8 +52,7 @@ bool ListDirectory(const fs::path& directory, std::vector<TreeEntry>* entries, s
     *error = code.message();
     return false;
   }
-  std::sort(found.begin(), found.end(),
-            [](const TreeEntry& a, const TreeEntry& b) { return a.name < b.name; });
+  std::ranges::sort(found, {}, &TreeEntry::name);
   *entries = std::move(found);
   return true;
 }
