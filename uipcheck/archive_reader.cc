@@ -37,7 +37,8 @@ ArchiveReader::Step ArchiveReader::Next(ArchiveEntry* entry) {
   archive_entry* header = nullptr;
   const int result = archive_read_next_header(archive_.get(), &header);
   if (result == ARCHIVE_EOF) return Step::End;
-  if (result == ARCHIVE_FATAL || header == nullptr) return Step::Fatal;
+  // libarchive hands out its entry whatever the result.
+  if (result == ARCHIVE_FATAL) return Step::Fatal;
   entry->headerAt = static_cast<std::uint64_t>(archive_read_header_position(archive_.get()));
   entry->warning = result == ARCHIVE_WARN ? error() : std::string();
 

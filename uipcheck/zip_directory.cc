@@ -434,8 +434,9 @@ bool ZipDirectory::CheckDescriptor(const ZipEntryInfo& entry, std::uint64_t at, 
   std::string error;
   const std::uint64_t room = directoryStart_ - at;
   const std::size_t sizes = wide ? 16 : 8;
-  const bool signature =
-      room >= 4 && local_.Read(at, 4, bytes, &error) && Le32(bytes) == kDescriptorSignature;
+  // Fewer than 4 bytes before the central directory read as part of its signature, never a
+  // descriptor's.
+  const bool signature = local_.Read(at, 4, bytes, &error) && Le32(bytes) == kDescriptorSignature;
   *length = (signature ? 4 : 0) + 4 + sizes;
   if (room < *length || !local_.Read(at, static_cast<std::size_t>(*length), bytes, &error)) {
     return Fail(fault, entry.name, "a data descriptor after the data", "the central directory");
