@@ -329,14 +329,12 @@ struct StoredEntry {
   std::uint32_t unixMode = 0;   // the type and permissions a Unix writer records
 };
 StoredEntry Stored(const std::string& name, const std::string& data) {
-  const auto crc = static_cast<std::uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-  StoredEntry entry;
-  entry.name = entry.localName = name;
-  entry.data = data;
-  entry.crc = crc;
-  entry.size = static_cast<std::uint32_t>(data.size());
-  return entry;
+  StoredEntry e;
+  e.name = e.localName = name;
+  e.data = data;
+  e.size = static_cast<std::uint32_t>(data.size());
+  e.crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), e.size));
+  return e;
 }
 std::string Le(std::uint64_t value, int bytes) {
   std::string out;
@@ -500,6 +498,11 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
        -1, archive + "1 entries filling the central directory, found 4 bytes "},
       {"an entry on another disk", Patched(genuine, 48 + 34, Le(1, 2)), "out", -1,
        entry + "an entry on the archive's one disk"},
+      {"a link no reader can take", with([](StoredEntry& e) {
+         e.method = 1;  // a link by its 'xl' block (bitmap 5: made on Unix, external attributes)
+         e.extra = Le(0x6c78, 2) + Le(7, 2) + Le(5, 1) + Le(0x300, 2) + Le(0120777u << 16, 4);
+       }),
+       "pkg out", -1, entry + "a readable entry, found Unsupported.*\n.*: 1 difference "},
       {"an encrypted entry", with([](StoredEntry& e) { e.flags = 1; }), "out", -1,
        entry + "an entry anyone can read, found an encrypted"},
       {"another method in the local header", Patched(genuine, 8, Le(8, 2)), "out", 2,
