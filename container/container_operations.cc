@@ -63,8 +63,8 @@ bool ReadValidContainer(const std::wstring& path, ExclusiveFile* file,
                         std::optional<FileBuffer>* image) {
   *file = ExclusiveFile::OpenForReading(path);
   std::uint64_t size = 0;
-  if (!file->IsOpen() || !file->GetSize(&size) || size < kContainerHeaderSize ||
-      size > kMaxContainerFileSize) {
+  // A file that could not be opened has no size.
+  if (!file->GetSize(&size) || size < kContainerHeaderSize || size > kMaxContainerFileSize) {
     return false;
   }
   std::uint8_t headerBytes[kContainerHeaderSize];

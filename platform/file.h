@@ -27,7 +27,7 @@ class ExclusiveFile {
   static ExclusiveFile CreateForWriting(const std::wstring& path);
 
   bool IsOpen() const { return handle_.IsOpen(); }
-  // The file's full length in bytes.
+  // The file's full length in bytes; false when it is not open or cannot be examined.
   bool GetSize(std::uint64_t* size) const;
   // Reads length bytes from the current position into buffer.
   bool Read(void* buffer, std::size_t length);
