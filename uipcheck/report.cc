@@ -138,12 +138,12 @@ void Report::WaitForRoom() {
 
 // The oldest part prints at once; a later one holds its lines, and once it holds many, waits
 // for its turn. Parts are handed to the workers in order, so the parts before a waiting one
-// are all running, the oldest of them never waits, and the wait ends.
+// are all running, the oldest of them never waits (what a part held is printed as it becomes
+// the oldest), and the wait ends.
 void Report::Add(Findings& part, Findings::Line line, bool unreadable) {
   std::unique_lock<std::mutex> lock(mutex_);
   ++(unreadable ? unreadable_ : differences_);
-  changed_.wait(
-      lock, [&] { return parts_.front().get() == &part || part.held_.size() < kMostHeldLines; });
+  changed_.wait(lock, [&] { return part.held_.size() < kMostHeldLines; });
   if (parts_.front().get() == &part) {
     PrintLine(line);
   } else {
