@@ -110,9 +110,7 @@ int WrapZipToContainer(const std::wstring& zipPath, std::uint32_t blockFactor,
   std::uint64_t archiveSize = 0;
   // An archive that is missing or too long for the header's 32-bit fields is refused before the
   // container is touched: an earlier run's container stays as it was.
-  if (!archive.IsOpen() || !archive.GetSize(&archiveSize) || archiveSize > kMaxArchiveSize) {
-    return 0;
-  }
+  if (!archive.GetSize(&archiveSize) || archiveSize > kMaxArchiveSize) return 0;
   const auto payloadSize = static_cast<std::uint32_t>(archiveSize);
 
   // The archive is read behind room for the header and scrambled where it lies, so the one
@@ -130,7 +128,7 @@ int WrapZipToContainer(const std::wstring& zipPath, std::uint32_t blockFactor,
   std::wstring setAside;
   if (deleteArchive && !SetAside(zipPath, &setAside)) return 0;
   ExclusiveFile container = ExclusiveFile::CreateForWriting(containerPath);
-  if (container.IsOpen() && container.Write(image.Data(), image.Size()) && container.Flush()) {
+  if (container.Write(image.Data(), image.Size()) && container.Flush()) {
     if (deleteArchive) platform::DeleteFileAt(setAside);
     return 1;
   }

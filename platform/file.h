@@ -31,7 +31,7 @@ class ExclusiveFile {
   bool GetSize(std::uint64_t* size) const;
   // Reads length bytes from the current position into buffer.
   bool Read(void* buffer, std::size_t length);
-  // Writes length bytes at the current position.
+  // Writes length bytes at the current position; false when the file is not open.
   bool Write(const void* data, std::size_t length);
   // Forces written data to the device (FlushFileBuffers, fsync).
   bool Flush();
