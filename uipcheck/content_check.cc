@@ -248,8 +248,9 @@ void ContentCheck::CheckArchive(ByteSource& bytes, const std::string& display,
     const std::string entryDisplay = display + ":" + listed.name;
     if (step == ArchiveReader::Step::BadEntry) {
       out_->Difference(entryDisplay, "a readable entry", reader.error());
-      if (expected != nullptr && expected->count(entry.name) != 0) {
-        (*expected)[entry.name].seen = true;
+      if (expected != nullptr) {
+        const auto it = expected->find(entry.name);
+        if (it != expected->end()) it->second.seen = true;
       }
       continue;
     }
