@@ -112,8 +112,8 @@ void MakeLinks(const fs::path& t) {
   fs::create_symlink(t / "outside/dir", t / "pkg/res/linked");
   fs::create_symlink("screens", t / "pkg/layout/also");
   WriteFile(t / "pkg/docs/a.txt", "a directory entered again by a link in one after it");
-  MakeDirs(t / "pkg/zz");
-  fs::create_symlink("../docs", t / "pkg/zz/docs");
+  fs::create_symlink("../docs", t / "pkg/res/docs");
+  fs::create_symlink("../.svn", t / "pkg/res/images/icons/svn");  // the same inside an archive
   fs::create_symlink(t / "pkg/layout/absolute.txt", t / "pkg/res/chain.txt");
   fs::create_symlink("nowhere", t / "pkg/res/images/dangling");
   fs::create_symlink("..", t / "pkg/layout/up");
