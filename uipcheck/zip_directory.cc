@@ -399,7 +399,8 @@ bool ZipDirectory::HoldAgainstLocal(const ZipEntryInfo& entry, std::uint16_t fla
 bool ZipDirectory::ReadLocal(const ZipEntryInfo& entry, LocalHeader* local, ZipFault* fault) {
   std::uint8_t fixed[kLocalSize];
   std::string error;
-  if (entry.localOffset >= directoryStart_ || directoryStart_ - entry.localOffset < kLocalSize ||
+  // An offset so large that the sum wraps round cannot be read either.
+  if (entry.localOffset + kLocalSize > directoryStart_ ||
       !local_.Read(entry.localOffset, sizeof fixed, fixed, &error) ||
       Le32(fixed) != kLocalSignature) {
     return Fail(fault, entry.name, "a local header at byte " + std::to_string(entry.localOffset),
