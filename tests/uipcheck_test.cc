@@ -499,6 +499,7 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
          e.extra = Le(0x6c78, 2) + Le(7, 2) + Le(5, 1) + Le(0x300, 2) + Le(0120777u << 16, 4);
        }),
        "pkg out", -1, entry + "a readable entry, found Unsupported.*\n.*: 1 difference "},
+      // The descriptor's 4-byte signature cut out, and the directory's offset moved back by 4.
       {"a descriptor without its signature, which libarchive cannot read",
        Patched(deferred.substr(0, 48) + deferred.substr(52), deferred.size() - 10, Le(60, 4)),
        "out", 0, archive + "a readable ZIP archive, found damage"},
