@@ -274,8 +274,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
            "0x[0-9A-F]{8} over its [0-9]+ bytes of stored data; the file is 5 bytes longer than "
            "its header says \\([0-9]+ bytes\\)" +
            one},
-      {"container without its magic", After(Garble("out/layout.uip")), "pkg out", 1,
-       uip + "a container \\(the magic QMARCHIVE\\), found other bytes"},
+      {"a container of x's", After(Write("out/layout.uip", std::string(200, 'x'))), "pkg out", 1,
+       uip + "a container \\(the magic QMARCHIVE\\), found other bytes\n.*1 difference "},
       {"a FIFO is reported, never waited on", After(MakeFifo), "out", 1,
        "^out/res/pipe: expected a file or a directory, found special file, not followed", "a FIFO"},
       {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
