@@ -2,7 +2,6 @@
 
 #include <archive_entry.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <string_view>
 
@@ -94,30 +93,19 @@ std::string ArchiveReader::error() const {
   return text != nullptr ? text : "unknown archive error";
 }
 
+// Reads go on from where the last one ended, a chunk at a time; at the end, none are left.
 la_ssize_t ArchiveReader::ReadCallback(archive* handle, void* self, const void** buffer) {
   auto& reader = *static_cast<ArchiveReader*>(self);
-  const std::uint64_t size = reader.source_.Size();
-  if (reader.position_ >= size) return 0;
-  const std::size_t chunk = reader.chunk_.size();
-  const std::uint64_t start = reader.position_ - reader.position_ % chunk;
-  if (!reader.chunkValid_ || reader.chunkStart_ != start) {
-    std::string error;
-    std::size_t got = 0;
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, size - start));
-    reader.chunkValid_ = false;
-    if (!reader.source_.ReadAt(start, reader.chunk_.data(), wanted, &got, &error)) {
-      archive_set_error(handle, EIO, "%s", error.c_str());
-      return ARCHIVE_FATAL;
-    }
-    reader.chunkStart_ = start;
-    reader.chunkLength_ = got;
-    reader.chunkValid_ = true;
+  std::string error;
+  std::size_t got = 0;
+  if (!reader.source_.ReadAt(reader.position_, reader.chunk_.data(), reader.chunk_.size(), &got,
+                             &error)) {
+    archive_set_error(handle, EIO, "%s", error.c_str());
+    return ARCHIVE_FATAL;
   }
-  const auto within = static_cast<std::size_t>(reader.position_ - start);
-  *buffer = reader.chunk_.data() + within;
-  const std::size_t length = reader.chunkLength_ - within;
-  reader.position_ += length;
-  return static_cast<la_ssize_t>(length);
+  *buffer = reader.chunk_.data();
+  reader.position_ += got;
+  return static_cast<la_ssize_t>(got);
 }
 
 }  // namespace uipcheck

@@ -63,10 +63,7 @@ class ArchiveReader {
   ByteSource& source_;
   std::unique_ptr<archive, Deleter> archive_;
   std::vector<std::uint8_t>& chunk_;
-  std::uint64_t chunkStart_ = 0;
-  std::size_t chunkLength_ = 0;
-  bool chunkValid_ = false;
-  std::uint64_t position_ = 0;
+  std::uint64_t position_ = 0;  // where the next read starts
 };
 
 }  // namespace uipcheck
