@@ -190,17 +190,14 @@ void Report::ShowProgressLocked() {
   const std::string text = "uipcheck: " + Counted(counters_.files.load(), "file", "files") + ", " +
                            Counted(counters_.archives.load(), "archive", "archives") + ", " +
                            Megabytes(counters_.bytes.load()) + " read";
-  std::string line = "\r" + text;
-  if (text.size() < progressWidth_) line.append(progressWidth_ - text.size(), ' ');
+  // The counts only grow, so each line covers the one before it. Standard error is unbuffered.
   progressWidth_ = text.size();
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  std::fputs(("\r" + text).c_str(), stderr);
 }
 
 void Report::ClearProgress() {
   if (progressWidth_ == 0) return;
   std::fputs(("\r" + std::string(progressWidth_, ' ') + "\r").c_str(), stderr);
-  std::fflush(stderr);
   progressWidth_ = 0;
 }
 
