@@ -12,6 +12,7 @@
 #include "container/container_format.h"
 #include "container/container_operations.h"
 #include "tests/package_fixture.h"
+#include "uipcheck/report.h"
 
 namespace uippack::testing {
 namespace {
@@ -640,6 +641,32 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
                   (BinDir() / "uipcheck").string()},
                  temp.path());
   EXPECT_EQ(piped.err, "status 1\n");
+}
+
+// A terminal's progress line: never before its delay nor again within its interval, and wiped
+// before a line of the report.
+TEST(Uipcheck, DrawsProgressWhenDueAndWipesItBeforeALine) {
+  using uipcheck::OutputFormat, uipcheck::Report;
+  ::testing::internal::CaptureStderr();
+  const int out = dup(1);
+  dup2(2, 1);  // the report's lines as well, in the order they come
+  Report(OutputFormat::Text, true, {}, "out", std::chrono::hours(1)).ShowProgress();
+  Report(OutputFormat::Text, false, {}, "out", {}).ShowProgress();
+  Report report(OutputFormat::Text, true, {}, "out", {});
+  uipcheck::Findings& part = report.Open();
+  part.CountArchive();
+  report.ShowProgress();
+  report.ShowProgress();
+  part.Difference("out/a", "file", "nothing");
+  report.Complete(part);
+  EXPECT_EQ(report.Finish("", ""), uipcheck::kExitDiffer);
+  dup2(out, 1);
+  close(out);
+  const std::string line = "uipcheck: 0 files, 1 archive, 0.0 MB read";
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "\r" + line + "\r" + std::string(line.size(), ' ') +
+                "\rout/a: expected file, found nothing\nuipcheck: out is not consistent: 1 "
+                "difference (0 files and 1 archive checked, 0.0 MB read; )\n");
 }
 
 }  // namespace

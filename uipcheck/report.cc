@@ -12,8 +12,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Quick checks end without a progress line; slower ones redraw it a few times a second.
-constexpr auto kProgressDelay = std::chrono::milliseconds(1500);
+// A progress line is redrawn a few times a second.
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 void WriteLine(const std::string& text) {
@@ -110,13 +109,14 @@ void Findings::Unreadable(std::string path, std::string error) {
 }
 
 Report::Report(OutputFormat format, bool showProgress, std::optional<std::string> source,
-               std::string destination)
+               std::string destination, std::chrono::milliseconds progressDelay)
     : format_(format),
       showProgress_(showProgress),
+      progressDelay_(progressDelay),
       source_(std::move(source)),
       destination_(std::move(destination)),
       start_(Clock::now()),
-      lastProgress_(start_) {}
+      lastProgress_(start_ - kProgressInterval) {}
 
 Findings& Report::Open() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -185,7 +185,7 @@ void Report::ShowProgress() {
 
 void Report::ShowProgressLocked() {
   const Clock::time_point now = Clock::now();
-  if (now - start_ < kProgressDelay || now - lastProgress_ < kProgressInterval) return;
+  if (now - start_ < progressDelay_ || now - lastProgress_ < kProgressInterval) return;
   lastProgress_ = now;
   const std::string text = "uipcheck: " + Counted(counters_.files.load(), "file", "files") + ", " +
                            Counted(counters_.archives.load(), "archive", "archives") + ", " +

@@ -68,9 +68,11 @@ class Findings {
 
 class Report {
  public:
-  // source is absent when only the destination is checked.
+  // source is absent when only the destination is checked. With showProgress, a progress line
+  // goes to standard error once the check has taken progressDelay: quick checks end without one.
   Report(OutputFormat format, bool showProgress, std::optional<std::string> source,
-         std::string destination);
+         std::string destination,
+         std::chrono::milliseconds progressDelay = std::chrono::milliseconds(1500));
 
   // A new part, placed after every part opened before it. Any thread may fill it; Complete
   // hands it back.
@@ -96,6 +98,7 @@ class Report {
 
   OutputFormat format_;
   bool showProgress_;
+  std::chrono::milliseconds progressDelay_;
   std::optional<std::string> source_;
   std::string destination_;
   CheckCounters counters_;
