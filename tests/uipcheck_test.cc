@@ -527,6 +527,9 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"an entry short of its source", Zip({Stored("en.txt", "hello=Hello")}), "pkg out", 0,
        entry + R"(the bytes of pkg/res/strings/en.txt \(12 bytes\), )"
                "found 11 bytes, differing from byte 11"},
+      {"an entry longer than its source", Zip({Stored("en.txt", "hello=Hello\n!")}), "pkg out", 0,
+       entry + R"(the bytes of pkg/res/strings/en.txt \(12 bytes\), )"
+               "found 13 bytes, differing from byte 12"},
       {"compressed in a resource archive", Zip({Deflated("en.txt", "hello=Hello\n", "")}),
        "pkg out", -1, entry + "stored without compression, found "},
       {"bytes after the deflated data", Zip({Deflated("en.txt", "hello=Hello\n", "JUNK")}), "out",

@@ -77,44 +77,42 @@ Place Place::Child(const TreeEntry& entry) const {
 StreamComparer::StreamComparer() : buffer_(kBufferSize) {}
 
 bool StreamComparer::Start(const fs::path& file, std::string* error) {
-  used_ = filled_ = 0;
-  compared_ = 0;
-  differs_ = false;
-  readError_.clear();
+  at_ = {};
   return file_.Open(WidePath(file), error);
 }
 
 void StreamComparer::Feed(const std::uint8_t* data, std::size_t size) {
-  while (size > 0 && !differs_) {
-    if (used_ == filled_) {
-      const std::uint64_t left = file_.Size() - std::min(compared_, file_.Size());
-      const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, left));
-      used_ = filled_ = 0;
-      if (wanted == 0 || !file_.ReadAt(compared_, buffer_.data(), wanted, &filled_, &readError_)) {
-        differs_ = true;  // the stream is longer than the file, or the file cannot be read
+  while (size > 0 && !at_.differs) {
+    if (at_.used == at_.filled) {
+      at_.used = 0;
+      // Nothing left to read: the stream is longer than the file.
+      if (!file_.ReadAt(at_.compared, buffer_.data(), buffer_.size(), &at_.filled,
+                        &at_.readError) ||
+          at_.filled == 0) {
+        at_.differs = true;
         return;
       }
     }
-    const std::size_t step = std::min(size, filled_ - used_);
-    const std::uint8_t* ours = buffer_.data() + used_;
+    const std::size_t step = std::min(size, at_.filled - at_.used);
+    const std::uint8_t* ours = buffer_.data() + at_.used;
     if (std::memcmp(data, ours, step) != 0) {
       // Only a difference is looked at byte by byte.
-      compared_ += static_cast<std::size_t>(std::mismatch(data, data + step, ours).first - data);
-      differs_ = true;
+      at_.compared += static_cast<std::size_t>(std::mismatch(data, data + step, ours).first - data);
+      at_.differs = true;
       return;
     }
-    compared_ += step;
-    used_ += step;
+    at_.compared += step;
+    at_.used += step;
     data += step;
     size -= step;
   }
 }
 
 bool StreamComparer::Finish(std::uint64_t* firstDifference, std::string* readError) {
-  const bool same = !differs_ && compared_ == file_.Size() && readError_.empty();
+  *readError = at_.readError;
+  *firstDifference = at_.compared;
+  const bool same = !at_.differs && at_.compared == file_.Size();
   file_.Close();
-  *readError = readError_;
-  *firstDifference = compared_;
   return same;
 }
 
@@ -475,8 +473,7 @@ void ContentCheck::CompareFile(const Place& source, const Place& destination) {
   }
   for (std::uint64_t at = 0; at < size;) {
     std::size_t got = 0;
-    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kBufferSize, size - at));
-    if (!file.ReadAt(at, readBuffer_.data(), wanted, &got, &error)) {
+    if (!file.ReadAt(at, readBuffer_.data(), readBuffer_.size(), &got, &error)) {
       out_->Unreadable(destination.display, error);
       return;
     }

@@ -44,11 +44,14 @@ class StreamComparer {
  private:
   InputFile file_;
   std::vector<std::uint8_t> buffer_;
-  std::size_t used_ = 0;
-  std::size_t filled_ = 0;
-  std::uint64_t compared_ = 0;  // stream bytes found equal so far
-  bool differs_ = false;
-  std::string readError_;
+  // Where the comparison of one file stands.
+  struct Progress {
+    std::size_t used = 0;        // bytes of buffer_ compared
+    std::size_t filled = 0;      // bytes read into buffer_
+    std::uint64_t compared = 0;  // stream bytes found equal so far
+    bool differs = false;
+    std::string readError;
+  } at_;
 };
 
 class ContentCheck {
