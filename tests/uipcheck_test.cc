@@ -647,12 +647,10 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
 }
 
 // A terminal's progress line: never before its delay nor again within its interval, and wiped
-// before a line of the report.
-TEST(Uipcheck, DrawsProgressWhenDueAndWipesItBeforeALine) {
+// at the end.
+TEST(Uipcheck, DrawsProgressWhenDueAndWipesIt) {
   using uipcheck::OutputFormat, uipcheck::Report;
   ::testing::internal::CaptureStderr();
-  const int out = dup(1);
-  dup2(2, 1);  // the report's lines as well, in the order they come
   Report(OutputFormat::Text, true, {}, "out", std::chrono::hours(1)).ShowProgress();
   Report(OutputFormat::Text, false, {}, "out", {}).ShowProgress();
   Report report(OutputFormat::Text, true, {}, "out", {});
@@ -660,16 +658,11 @@ TEST(Uipcheck, DrawsProgressWhenDueAndWipesItBeforeALine) {
   part.CountArchive();
   report.ShowProgress();
   report.ShowProgress();
-  part.Difference("out/a", "file", "nothing");
   report.Complete(part);
-  EXPECT_EQ(report.Finish("", ""), uipcheck::kExitDiffer);
-  dup2(out, 1);
-  close(out);
+  report.Finish("", "");
   const std::string line = "uipcheck: 0 files, 1 archive, 0.0 MB read";
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "\r" + line + "\r" + std::string(line.size(), ' ') +
-                "\rout/a: expected file, found nothing\nuipcheck: out is not consistent: 1 "
-                "difference (0 files and 1 archive checked, 0.0 MB read; )\n");
+            "\r" + line + "\r" + std::string(line.size(), ' ') + "\r");
 }
 
 }  // namespace
