@@ -292,7 +292,6 @@ TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
   // The variables' values, then the temporary folder and the user's own they give (nullptr: none).
   const std::tuple<std::array<const char*, 3>, const char*, const char*> cases[] = {
       {{nullptr, nullptr, "/home/u"}, "/tmp", "/home/u/.local/state"},
-      {{"", "", "/home/u"}, "/tmp", "/home/u/.local/state"},
       {{".", "state", "/home/u"}, "/tmp", "/home/u/.local/state"},
       {{"sub/tmp", "/s", "home"}, "/tmp", "/s"},
       {{"/var/tmp", nullptr, "home"}, "/var/tmp", nullptr}};

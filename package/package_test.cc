@@ -259,7 +259,6 @@ TEST(ConsumedPaths, APathLiesWithinItselfAndTheDirectoriesAboveIt) {
       {L"o/layout/res", {L"o/layout/"}, true, false},
       {L"o/res/skin", {L"o/res/skin/layout"}, false, true},
       {L"o/layout2", {L"o/layout"}, false, false},
-      {L"o/layout.zip", {L"o/layout"}, false, false},
       {L"o/res", {}, false, false},
       {L"o/res", {L""}, false, false}};
   for (const auto& [path, consumed, isConsumed, holdsConsumed] : cases)

@@ -2,11 +2,14 @@
 // build, or with UIPPACK_TARGET=wine the Windows build under Wine with Wine's own cmd.exe. One set
 // of rows serves both; a row that only one platform can have skips on the other. Runs work in a
 // directory of their own with relative paths, so their lines differ only in the separator.
+#include <dirent.h>
 #include <gmock/gmock.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "tests/package_fixture.h"
 
@@ -18,6 +21,77 @@ using ::testing::HasSubstr;
 constexpr int kFailed = 255;  // -1 as a POSIX shell sees it
 
 bool Wine() { return TheTarget().wine; }
+
+// The text with each "/" as the target's separator and each "\n" as its line end.
+std::string ForTarget(const std::string& text) {
+  const std::string separated =
+      std::regex_replace(text, std::regex("/"), std::string(1, TheTarget().separator));
+  return std::regex_replace(separated, std::regex("\n"), TheTarget().lineEnd);
+}
+
+// An absolute path as the target spells it (Wine maps / to drive Z:).
+std::string TargetPath(const fs::path& path) {
+  return TheTarget().wine ? ForTarget("Z:" + path.string()) : path.string();
+}
+
+// Runs the target's uippack, or the copy at `executable`, with the arguments in cwd; env holds
+// extra "NAME=VALUE" entries.
+ProcessResult Uippack(Lines arguments, const fs::path& cwd = {}, Lines env = {},
+                      const fs::path& executable = {}) {
+  arguments.insert(arguments.begin(), executable.empty()
+                                          ? TheTarget().bin / ("uippack" + TheTarget().exe)
+                                          : executable);
+  if (TheTarget().wine) {
+    arguments.insert(arguments.begin(), "/usr/bin/wine");
+    // Wine takes the ANSI code page from the locale: 1252 unless the run asks for another.
+    env.insert(env.begin(), "LC_ALL=C.UTF-8");
+  }
+  return RunProcess(arguments, cwd, env);
+}
+
+// The lines uippack itself prints, without their line ends and without the tools' output.
+Lines OwnLines(const std::string& out) {
+  static const std::regex ours(
+      "^(Start|PreCompile|Compile|Compress|Decompress|Pack|Unpack) |^No valid |^Refused: ");
+  Lines lines;
+  std::istringstream stream(out);
+  for (std::string line; std::getline(stream, line);) {
+    // A line end other than the target's stays visible in the line.
+    if (TheTarget().wine) line.ends_with('\r') ? line.erase(line.size() - 1) : line.append("<LF>");
+    if (std::regex_search(line, ours)) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Whether a running process names root, as the target spells it, in its command line: what a
+// run started and left running would.
+bool NamedByAProcess(const fs::path& root) {
+  const std::string text = TargetPath(root);
+  // readdir goes on past a process that ends while it is listed; a command line that cannot be
+  // read any more reads as empty. (Read through an iterator, a process that ends during the read
+  // throws out of the stream instead: the copy into another stream stops quietly.)
+  DIR* proc = opendir("/proc");
+  bool named = false;
+  for (const dirent* entry; !named && proc != nullptr && (entry = readdir(proc)) != nullptr;) {
+    std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
+    std::ostringstream line;
+    line << in.rdbuf();
+    named = line.str().find(text) != std::string::npos;
+  }
+  if (proc != nullptr) closedir(proc);
+  return named;
+}
+
+// Every entry below root but the excluded top-level names, with type, size, mode and time of
+// change, sorted: whatever a run wrote there shows. Also lists trees deeper than PATH_MAX.
+std::string Listing(const fs::path& root, const Lines& excluded) {
+  Lines command = {"/bin/sh",   "-c", "find \"$@\" | LC_ALL=C sort", "sh", root.string(),
+                   "-mindepth", "1"};
+  for (const auto& name : excluded)
+    command.insert(command.end(), {"-path", (root / name).string(), "-prune", "-o"});
+  command.insert(command.end(), {"-printf", "%y %P %s %m %C@\\n"});
+  return RunProcess(command).out;
+}
 
 // Sorts `count` runs of `length` lines from `from` on: items come in the file system's listing
 // order, and the lines of one item stay together.
@@ -41,12 +115,9 @@ std::string RunLua(const fs::path& script) {
       "WARNING|ERROR|[Ee]rror|[Cc]annot|not empty|No such|[Nn]ot [Ff]ound"));
 }
 
-// A working directory, the current one of every run in it, with the small package in `package`
-// unless that is empty.
+// A working directory, the current one of every run in it, with the small package in `package`.
 struct Scene {
-  explicit Scene(const std::string& package = "pkg") {
-    if (!package.empty()) MakePackage(work / package);
-  }
+  explicit Scene(const std::string& package = "pkg") { MakePackage(work / package); }
   TempDir temp;
   const fs::path& work = temp.path();
 
@@ -116,7 +187,6 @@ TEST(Driver, OutcomesBeforeThePipelinePrintTheirExactBytesAndTouchNothing) {
       {{{"-x", "nosuch", "nor"}, {"/p", "src", "dst"}, {"-pack", "src", "dst"}, {"", "src", "dst"}},
        "option error, please use -p for packing and -u for unpacking\n"},
       {{{"-P", "src", "dst", "-uip", "ignored"}}, PackRejection("src")},
-      {{{"-p", "missing", "new"}}, PackRejection("missing")},
       {{{"-U", "ship", "dst"}}, unpackRejection + ".\n"},
       {{{"-u", Wine() ? "ship/res" : "ship\\res", "dst"}}, unpackRejection + "/res.\n"},
       {{{"-p", "pkg", inside}},
@@ -218,8 +288,6 @@ TEST(Nesting, LayoutsAndResourcesInALayoutPackToOneTreeInEveryMode) {
           s.Run(mode.empty() ? Lines{"-p", "pkg", "out"} : Lines{"-p", "pkg", "out", mode});
       ASSERT_EQ(packed.exitStatus, 0) << packed.out;
       EXPECT_THAT(packed.out + packed.err, NoToolComplaint());
-      EXPECT_EQ(fs::exists(s.work / "out/layout.uip"), mode != "zip");
-      EXPECT_EQ(fs::exists(s.work / "out/layout.zip"), mode != "-uip");
       s.ExpectPackOf("pkg");
       if (run == 0 && mode != "zip") s.ExpectRoundTrip("back", "pkg");
       for (const char* tree : {"out", "back"}) fs::remove_all(s.work / tree);
@@ -345,23 +413,19 @@ TEST(Log, FailedRunsLeaveOneWholeRecordEach) {
                           R"(\[Thu May 20 15:07:02 2010\]\t([^\r]*)\r\n)");
   const auto today = [] { return RunProcess({"date", "+%F"}).out.substr(0, 10); };  // local
   const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87 \xE5\x8C\x85";
-  for (const std::string& empty : Lines{"empty", "e1", "e2", chinese}) MakeDirs(s.work / empty);
+  for (const std::string& empty : Lines{"empty", "e1", chinese}) MakeDirs(s.work / empty);
   const std::string inside = TargetPath(s.work / "pkg") + TheTarget().separator + "out";
   // The locale, the runs, and the records they leave.
   const std::tuple<std::string, std::vector<Lines>, Lines> cases[] = {
       // One header for processes that take turns; line feeds inside a record stay bare. An
       // argument error is only printed.
       {"C.UTF-8",
-       {{"-p", "empty", "out"},
-        {"-p", "pkg", inside},
-        {"-u", "e1", "out"},
-        {"-u", "e2", "out"},
-        {"-x", "e1", "out"}},
+       {{"-p", "empty", "out"}, {"-p", "pkg", inside}, {"-u", "e1", "out"}, {"-x", "e1", "out"}},
        {"No valid uip files found in path = empty.\nA Valid UIP Path must include each of the "
         "following files:\n\t\t\t\t\t\t \t\t\t\t1.layout folder\n\t\t\t\t2.res folder\n"
         "\t\t\t\t3.nametable.cfg\n\t\t\t\t4.package.cfg\n",
         "Pack error,source path = pkg, destination path = " + inside,
-        "No valid uip files found in path = e1.", "No valid uip files found in path = e2."}},
+        "No valid uip files found in path = e1."}},
       // Records are in the ANSI code page: GBK, or "?" where code page 1252 has no letter.
       {"zh_CN.UTF-8",
        {{"-u", chinese, "out"}},

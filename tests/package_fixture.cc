@@ -1,11 +1,6 @@
 #include "tests/package_fixture.h"
 
-#include <dirent.h>
-
 #include <cstdlib>
-#include <fstream>
-#include <regex>
-#include <sstream>
 
 namespace uippack::testing {
 
@@ -24,41 +19,6 @@ const Target& TheTarget() {
   return target;
 }
 
-std::string TargetPath(const fs::path& path) {
-  return TheTarget().wine ? ForTarget("Z:" + path.string()) : path.string();
-}
-
-std::string ForTarget(const std::string& text) {
-  const std::string separated =
-      std::regex_replace(text, std::regex("/"), std::string(1, TheTarget().separator));
-  return std::regex_replace(separated, std::regex("\n"), TheTarget().lineEnd);
-}
-
-ProcessResult Uippack(Lines arguments, const fs::path& cwd, Lines env, const fs::path& executable) {
-  arguments.insert(arguments.begin(), executable.empty()
-                                          ? TheTarget().bin / ("uippack" + TheTarget().exe)
-                                          : executable);
-  if (TheTarget().wine) {
-    arguments.insert(arguments.begin(), "/usr/bin/wine");
-    // Wine takes the ANSI code page from the locale: 1252 unless the run asks for another.
-    env.insert(env.begin(), "LC_ALL=C.UTF-8");
-  }
-  return RunProcess(arguments, cwd, env);
-}
-
-Lines OwnLines(const std::string& out) {
-  static const std::regex ours(
-      "^(Start|PreCompile|Compile|Compress|Decompress|Pack|Unpack) |^No valid |^Refused: ");
-  Lines lines;
-  std::istringstream stream(out);
-  for (std::string line; std::getline(stream, line);) {
-    // A line end other than the target's stays visible in the line.
-    if (TheTarget().wine) line.ends_with('\r') ? line.erase(line.size() - 1) : line.append("<LF>");
-    if (std::regex_search(line, ours)) lines.push_back(line);
-  }
-  return lines;
-}
-
 void MakePackage(const fs::path& root) {
   WriteFile(root / "layout/main.lua", "print('main ' .. 6 * 7)\n");
   WriteFile(root / "layout/screens/home.lua",
@@ -70,32 +30,6 @@ void MakePackage(const fs::path& root) {
   WriteFile(root / "res/loose.txt", "stays as it is\n");
   WriteFile(root / "nametable.cfg", "home=Home\n");
   WriteFile(root / "package.cfg", "name=test\n");
-}
-
-bool NamedByAProcess(const fs::path& root) {
-  const std::string text = TargetPath(root);
-  // readdir goes on past a process that ends while it is listed; a command line that cannot be
-  // read any more reads as empty. (Read through an iterator, a process that ends during the read
-  // throws out of the stream instead: the copy into another stream stops quietly.)
-  DIR* proc = opendir("/proc");
-  bool named = false;
-  for (const dirent* entry; !named && proc != nullptr && (entry = readdir(proc)) != nullptr;) {
-    std::ifstream in("/proc/" + std::string(entry->d_name) + "/cmdline", std::ios::binary);
-    std::ostringstream line;
-    line << in.rdbuf();
-    named = line.str().find(text) != std::string::npos;
-  }
-  if (proc != nullptr) closedir(proc);
-  return named;
-}
-
-std::string Listing(const fs::path& root, const Lines& excluded) {
-  Lines command = {"/bin/sh",   "-c", "find \"$@\" | LC_ALL=C sort", "sh", root.string(),
-                   "-mindepth", "1"};
-  for (const auto& name : excluded)
-    command.insert(command.end(), {"-path", (root / name).string(), "-prune", "-o"});
-  command.insert(command.end(), {"-printf", "%y %P %s %m %C@\\n"});
-  return RunProcess(command).out;
 }
 
 }  // namespace uippack::testing

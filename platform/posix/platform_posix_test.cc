@@ -60,12 +60,6 @@ TEST(Paths, CanonicalPathResolvesLinksUpToTheMissingTail) {
             testing::Wide(testing::fs::canonical(dir / "real") / "missing/x"));
 }
 
-TEST(DirectoryListing, ListsNothingBeforeAnOpenNorAfterAFailedOne) {
-  DirectoryListing listing;
-  DirectoryEntry entry;
-  EXPECT_FALSE(listing.Next(&entry) || listing.Open(L"/nonexistent") || listing.Next(&entry));
-}
-
 // The exit code is not read; a child killed by a signal has ended too. A run goes on when its
 // console's reader is gone or a file meets the size limit: the writes fail instead of the signals
 // ending the process.

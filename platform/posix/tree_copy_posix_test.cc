@@ -114,7 +114,6 @@ TEST(TreeCopy, RefusesADestinationOthersCouldChange) {
   // The destination below base, the directory made there first with its mode, whether it then
   // goes to another user, and the end of the path the refusal note names (nullptr: not refused).
   const std::tuple<const char*, const char*, mode_t, bool, const char*> rows[] = {
-      {"dst", "dst", 0777, false, "base/dst"},                   // existing, open to all
       {"dst", "dst", 0775, false, "base/dst"},                   // existing, open to the group
       {"dst", "dst/sub/deeper", 0757, false, "dst/sub/deeper"},  // a directory in it open to all
       {"shared/dst", "shared", 0777, false, "base/shared"},      // a parent open to all
