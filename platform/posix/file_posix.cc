@@ -104,10 +104,11 @@ bool MoveFileExclusive(const std::wstring& from, const std::wstring& to) {
   const std::string source = WideToNarrow(from);
   const std::string target = WideToNarrow(to);
 #if defined(__linux__) && defined(RENAME_NOREPLACE)
+  // Where it fails, the way below meets any real error again (a name already there, a source
+  // gone) and answers the same.
   if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
     return true;
   }
-  if (errno != EINVAL && errno != ENOSYS) return false;
 #elif defined(__APPLE__)
   return ::renamex_np(source.c_str(), target.c_str(), RENAME_EXCL) == 0;
 #endif

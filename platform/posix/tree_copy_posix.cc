@@ -609,9 +609,12 @@ class TreeCopier {
       const ssize_t sent =
           ::sendfile(destination, source, nullptr, static_cast<std::size_t>(length));
       if (sent < 0 && errno == EINTR) continue;
-      if (sent < 0 && (errno == EINVAL || errno == ENOSYS)) break;  // take the plain way
-      if (sent == 0) errno = ENODATA;                               // the file shrank
-      if (sent <= 0) return false;
+      // The plain way also takes what sendfile cannot, and meets any real error again.
+      if (sent < 0) break;
+      if (sent == 0) {
+        errno = ENODATA;  // the file shrank
+        return false;
+      }
       length -= sent;
     }
 #endif
