@@ -111,9 +111,7 @@ void StreamComparer::Feed(const std::uint8_t* data, std::size_t size) {
 bool StreamComparer::Finish(std::uint64_t* firstDifference, std::string* readError) {
   *readError = at_.readError;
   *firstDifference = at_.compared;
-  const bool same = !at_.differs && at_.compared == file_.Size();
-  file_.Close();
-  return same;
+  return !at_.differs && at_.compared == file_.Size();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -354,7 +352,7 @@ bool ContentCheck::MatchExpected(const ArchiveEntry& entry, const std::string& d
   for (std::size_t slash = entry.name.find('/'); slash != std::string::npos;
        slash = entry.name.find('/', slash + 1)) {
     const auto parent = expected->find(entry.name.substr(0, slash));
-    if (parent != expected->end() && parent->second.isDirectory) parent->second.implied = true;
+    if (parent != expected->end()) parent->second.implied = true;
   }
   *want = &it->second;
   if (it->second.opaque) return true;

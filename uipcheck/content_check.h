@@ -38,7 +38,8 @@ class StreamComparer {
   std::uint64_t FileSize() const { return file_.Size(); }
   void Feed(const std::uint8_t* data, std::size_t size);
   // After the last Feed: true when the stream equalled the file. Otherwise *firstDifference is
-  // the first byte at which they part, or *readError says why the file could not be read.
+  // the first byte at which they part, or *readError says why the file could not be read. The
+  // file stays open until the next Start.
   bool Finish(std::uint64_t* firstDifference, std::string* readError);
 
  private:
