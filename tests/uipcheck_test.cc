@@ -593,13 +593,13 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
 TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
   if (TheTarget().wine) GTEST_SKIP() << "measures a POSIX process";
   TempDir temp;
-  Packed("")(temp.path());
+  Packed("", Write("pkg/docs/a.txt"))(temp.path());
   // What another user cannot read, in either tree, is said as such, and ends no check: the
   // archive entry of an unreadable source file is still read whole.
   if (geteuid() == 0) {
     chmod(temp.path().c_str(), 0755);
     for (const char* locked : {"pkg/res/images/icons", "pkg/res/strings/en.txt", "out/layout.zip",
-                               "out/.svn", "out/nametable.cfg", "pkg/package.cfg"})
+                               "out/.svn", "out/nametable.cfg", "pkg/package.cfg", "pkg/docs"})
       chmod((temp / locked).c_str(), 0);
     std::fstream(temp / "out/res/strings.zip", std::ios::in | std::ios::out).seekp(36) << 'J';
     const ProcessResult other =
@@ -611,10 +611,11 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
         other.out + other.err,
         std::regex("^out/nametable.cfg: expected a readable entry, found an error: "
                    ".*\npkg/package.cfg: .*\nout/layout.zip: .*\n"
-                   "out/.svn: expected a readable .*\npkg/res/images/icons: expected a readable "
+                   "out/.svn: expected a readable .*\npkg/docs: .*\npkg/res/images/icons: expected "
+                   "a readable "
                    ".*\npkg/res/strings/en.txt: expected a readable .*\nout/res/strings.zip:"
                    "en.txt: expected data of the CRC-32 .*\nuipcheck: out could not be checked "
-                   "against pkg: 6 unreadable entries, 1 difference")))
+                   "against pkg: 7 unreadable entries, 1 difference")))
         << other.out + other.err;
   }
   std::vector<StoredEntry> stray(60000);
