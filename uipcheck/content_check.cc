@@ -85,7 +85,7 @@ void StreamComparer::Feed(const std::uint8_t* data, std::size_t size) {
   while (size > 0 && !at_.differs) {
     if (at_.used == at_.filled) {
       at_.used = 0;
-      // Nothing left to read: the stream is longer than the file.
+      // A read that fails, or finds nothing left (the stream is longer than the file), ends it.
       if (!file_.ReadAt(at_.compared, buffer_.data(), buffer_.size(), &at_.filled,
                         &at_.readError) ||
           at_.filled == 0) {
