@@ -89,8 +89,8 @@ bool ExclusiveFile::Write(const void* data, std::size_t length) {
   return IsOpen() && WriteAll(handle_.Get(), data, length);
 }
 
+// On a file that is not open, fsync itself fails.
 bool ExclusiveFile::Flush() {
-  if (!IsOpen()) return false;
   int result;
   do {
     result = ::fsync(handle_.Get());

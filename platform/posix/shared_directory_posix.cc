@@ -149,8 +149,8 @@ bool SharedAppendFile::Open(const HeldDirectory& directory, const std::wstring& 
   return IsOpen();
 }
 
+// On a file that is not open, the calls themselves fail.
 bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
-  if (!IsOpen()) return false;
   const int fd = handle_.Get();
   timespec birth{};
 #if defined(__APPLE__)
@@ -173,7 +173,6 @@ bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
 }
 
 bool SharedAppendFile::SeekToEnd(std::uint64_t* position) {
-  if (!IsOpen()) return false;
   const off_t end = lseek(handle_.Get(), 0, SEEK_END);
   if (end < 0) return false;
   *position = static_cast<std::uint64_t>(end);
