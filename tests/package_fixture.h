@@ -1,5 +1,5 @@
-// What the end-to-end tests share: the build they run, the package they pack, and the ways they
-// judge the outcome from outside (the console and the files themselves).
+// What the end-to-end scenarios and uipcheck's table share: the build they run and the package
+// they pack.
 #pragma once
 
 #include "tests/test_support.h"

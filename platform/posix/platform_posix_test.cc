@@ -15,7 +15,6 @@
 #include <thread>
 #include <utility>
 
-#include "platform/directory.h"
 #include "platform/fault_guard.h"
 #include "platform/file.h"
 #include "platform/path.h"
