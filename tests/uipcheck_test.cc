@@ -209,8 +209,8 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
            "the checksum 0x[0-9A-F]{8} its header declares, found "
            "0x[0-9A-F]{8} .*10 bytes shorter than its header says.*" +
            one},
-      {"damaged resource archive", After(Garble("out/res/images.zip")), "out", 1,
-       "^out/res/images.zip:.*: expected a local header at byte 0, found other bytes"},
+      {"a damaged layout archive, its wrap intact", After(Garble("out/layout.zip")), "out", 1,
+       uip + "the wrap of out/layout.zip .*, the first difference at byte 0\\)"},
       {"leftover layout directory", After(Write("out/layout/main.lua")), "pkg out", 1,
        "^out/layout: expected nothing \\(packed into layout.uip or layout.zip\\), found directory"},
       {"a directory, a copy and a resource archive missing",
