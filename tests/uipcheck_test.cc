@@ -612,9 +612,8 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
         other.out + other.err,
         std::regex("^out/nametable.cfg: expected a readable entry, found an error: "
                    ".*\npkg/package.cfg: .*\nout/layout.zip: .*\n"
-                   "out/.svn: expected a readable .*\npkg/docs: .*\npkg/res/images/icons: expected "
-                   "a readable "
-                   ".*\npkg/res/strings/en.txt: expected a readable .*\nout/res/strings.zip:"
+                   "out/.svn: expected a readable .*\npkg/docs: .*\npkg/res/images/icons: .*\n"
+                   "pkg/res/strings/en.txt: expected a readable .*\nout/res/strings.zip:"
                    "en.txt: expected data of the CRC-32 .*\nuipcheck: out could not be checked "
                    "against pkg: 7 unreadable entries, 1 difference")))
         << other.out + other.err;
