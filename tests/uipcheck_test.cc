@@ -49,14 +49,12 @@ Step Remove(const Lines& files) {
     for (const std::string& file : files) fs::remove_all(t / file);
   };
 }
-Step OverwriteEnd(const std::string& file, const std::string& text) {  // its last bytes
+// Writes text over the file's bytes from at on, or from that far before its end when negative.
+Step Overwrite(const std::string& file, std::streamoff at, const std::string& text) {
   return [=](const fs::path& t) {
-    const auto length = static_cast<std::streamoff>(text.size());
-    std::fstream(t / file, std::ios::in | std::ios::out).seekp(-length, std::ios::end) << text;
+    std::fstream stream(t / file, std::ios::in | std::ios::out);
+    stream.seekp(at, at < 0 ? std::ios::end : std::ios::beg) << text;
   };
-}
-Step Garble(const std::string& file) {  // its first byte
-  return [=](const fs::path& t) { std::fstream(t / file, std::ios::in | std::ios::out).put('X'); };
 }
 // Incompressible, so the layout archive spans several cycles of the container's block keys
 // (at most 960 KiB each), which a streamed read must get right at every boundary.
@@ -208,10 +206,10 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        After(Packed("", Remove({"pkg/res/images/a.png"}))), "pkg out", 1,
        "^out/res/images.zip:a.png: expected nothing, found file .*\nuipcheck: .*\\(13 files "},
       // Its length as its header says: no note on the length.
-      {"a container's end overwritten", After(OverwriteEnd("out/layout.uip", "tail!")), "out", 1,
+      {"a container's end overwritten", After(Overwrite("out/layout.uip", -5, "tail!")), "out", 1,
        uip + "the checksum .*, found .* over its [0-9]+ bytes of stored data" + one},
-      {"a damaged layout archive, its wrap intact", After(Garble("out/layout.zip")), "out", 1,
-       uip + "the wrap of out/layout.zip .*, the first difference at byte 0\\)"},
+      {"a damaged layout archive, its wrap intact", After(Overwrite("out/layout.zip", 0, "X")),
+       "out", 1, uip + "the wrap of out/layout.zip .*, the first difference at byte 0\\)"},
       {"leftover layout directory", After(Write("out/layout/main.lua")), "pkg out", 1,
        "^out/layout: expected nothing \\(packed into layout.uip or layout.zip\\), found directory"},
       {"a directory, a copy and a resource archive missing",
@@ -602,7 +600,7 @@ TEST(Uipcheck, ManyDifferencesTakeNoMoreMemoryAndAReaderGoneEndsNoCheck) {
     for (const char* locked : {"pkg/res/images/icons", "pkg/res/strings/en.txt", "out/layout.zip",
                                "out/.svn", "out/nametable.cfg", "pkg/package.cfg", "pkg/docs"})
       chmod((temp / locked).c_str(), 0);
-    std::fstream(temp / "out/res/strings.zip", std::ios::in | std::ios::out).seekp(36) << 'J';
+    Overwrite("out/res/strings.zip", 36, "J")(temp.path());
     const ProcessResult other =
         RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                     (BinDir() / "uipcheck").string(), "pkg", "out"},

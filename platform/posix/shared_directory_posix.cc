@@ -149,7 +149,7 @@ bool SharedAppendFile::Open(const HeldDirectory& directory, const std::wstring& 
   return IsOpen();
 }
 
-// On a file that is not open, the calls themselves fail.
+// On a file that is not open, the calls themselves fail (EBADF), here and in SeekToEnd.
 bool SharedAppendFile::GetCreationTime(CalendarTime* utc) const {
   const int fd = handle_.Get();
   timespec birth{};
