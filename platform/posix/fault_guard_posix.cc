@@ -42,7 +42,7 @@ bool RunFaultGuarded(void (*step)(void* context), void* context, MemoryFault* fa
 
   struct sigaction onFault {};
   onFault.sa_sigaction = OnFault;
-  onFault.sa_flags = SA_SIGINFO;
+  onFault.sa_flags = SA_SIGINFO | SA_RESTART;
   sigemptyset(&onFault.sa_mask);
   sigaction(SIGSEGV, &onFault, &gPreviousSegv);
   sigaction(SIGBUS, &onFault, &gPreviousBus);

@@ -37,19 +37,11 @@ namespace {
 // is never read or written through.
 OwnedHandle OpenLocked(const std::wstring& path, int flags) {
   const std::string narrow = WideToNarrow(path);
-  int opened;
-  do {
-    opened = ::open(narrow.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
-  } while (opened < 0 && errno == EINTR);
-  OwnedHandle file(opened);
+  OwnedHandle file(::open(narrow.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666));
   if (!file.IsOpen()) return file;
   const int fd = file.Get();
   struct stat info;
-  int locked;
-  do {
-    locked = ::flock(fd, LOCK_EX | LOCK_NB);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
       ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     return OwnedHandle();
   }
@@ -90,13 +82,7 @@ bool ExclusiveFile::Write(const void* data, std::size_t length) {
 }
 
 // On a file that is not open, fsync itself fails.
-bool ExclusiveFile::Flush() {
-  int result;
-  do {
-    result = ::fsync(handle_.Get());
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
-}
+bool ExclusiveFile::Flush() { return ::fsync(handle_.Get()) == 0; }
 
 bool ExclusiveFile::Rewind() { return IsOpen() && ::lseek(handle_.Get(), 0, SEEK_SET) == 0; }
 
@@ -175,10 +161,7 @@ FileBuffer::~FileBuffer() {
 bool ReadOnlyFile::Open(const std::wstring& path, std::string* error) {
   handle_.Close();
   // O_NONBLOCK: opening a FIFO must not wait for a writer. O_NOFOLLOW: a link is refused.
-  int fd;
-  do {
-    fd = ::open(WideToNarrow(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = ::open(WideToNarrow(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) {
     *error = errno == ELOOP ? "a symbolic link" : std::strerror(errno);
     return false;
@@ -206,7 +189,6 @@ bool ReadOnlyFile::ReadAt(std::uint64_t offset, void* buffer, std::size_t length
   while (*got < length) {
     const ssize_t n = ::pread(handle_.Get(), static_cast<char*>(buffer) + *got, length - *got,
                               static_cast<off_t>(offset + *got));
-    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       *error = n < 0 ? std::strerror(errno) : "the file shrank while it was read";
       return false;

@@ -24,7 +24,7 @@ bool LockWithin(int fd, std::chrono::milliseconds limit) {
   std::chrono::milliseconds pause(1);
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (errno != EWOULDBLOCK) return false;
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return false;
     std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));

@@ -1,6 +1,5 @@
 // Child processes without a shell: the command line is split by the Windows rules and the
 // program is started directly, so nothing in a path is ever interpreted.
-#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <string>
@@ -47,22 +46,13 @@ std::vector<pid_t>& PendingBackground() {
 // Reaps the background children that have ended, without waiting for the others.
 void ReapEndedBackground() {
   std::erase_if(PendingBackground(), [](pid_t pid) {
-    int status = 0;
-    pid_t reaped;
-    do {
-      reaped = waitpid(pid, &status, WNOHANG);
-    } while (reaped < 0 && errno == EINTR);
-    return reaped != 0;  // ended and reaped, or not ours to wait for any more
+    return waitpid(pid, nullptr, WNOHANG) !=
+           0;  // ended and reaped, or not ours to wait for any more
   });
 }
 
-bool WaitForExit(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return WIFEXITED(status) || WIFSIGNALED(status);
-}
+// Without WUNTRACED, waitpid reports a child only once it has ended.
+bool WaitForExit(pid_t pid) { return waitpid(pid, nullptr, 0) == pid; }
 
 }  // namespace
 

@@ -608,7 +608,6 @@ class TreeCopier {
     while (length > 0) {
       const ssize_t sent =
           ::sendfile(destination, source, nullptr, static_cast<std::size_t>(length));
-      if (sent < 0 && errno == EINTR) continue;
       // The plain way also takes what sendfile cannot, and meets any real error again.
       if (sent < 0) break;
       if (sent == 0) {
@@ -624,7 +623,6 @@ class TreeCopier {
       // leaves every byte it had in the copy.
       const ssize_t got =
           ::read(source, buffer, static_cast<std::size_t>(std::min<off_t>(length, sizeof buffer)));
-      if (got < 0 && errno == EINTR) continue;
       if (got == 0) errno = ENODATA;
       if (got <= 0) return false;
       if (!WriteAll(destination, buffer, static_cast<std::size_t>(got))) return false;
