@@ -207,17 +207,15 @@ TEST_F(LogWriteTest, RecordGoesToTheFirstUsableLocationOrNowhere) {
 TEST_F(LogWriteTest, ASharedLogThatTakesNoMoreSendsTheRecordToTheUsersOwnLog) {
   const std::string full(4096, 'f');
   for (const path& folder : {appData_, temp_}) testing::WriteFile(LogIn(folder / "RUNTRAIL"), full);
-  rlimit kept{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &kept), 0);
-  rlimit limit = kept;
-  limit.rlim_cur = full.size();
-  const auto keptHandler = signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
-  setrlimit(RLIMIT_FSIZE, &limit);
-  LogWrite(L"x");
-  setrlimit(RLIMIT_FSIZE, &kept);
-  signal(SIGXFSZ, keptHandler);
+  // In a child, whose own process and thread the record names.
+  EXPECT_EQ(testing::InChild([&] {
+              signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+              testing::Limit(RLIMIT_FSIZE, full.size());
+              LogWrite(L"x");
+              return testing::ReadFile(own_ / kLog) == kHeader + Record("x") ? 0 : 1;
+            }),
+            0);
   EXPECT_EQ(testing::ReadFile(appData_ / kLog), full);
-  EXPECT_EQ(testing::ReadFile(own_ / kLog), kHeader + Record("x"));
 }
 
 // The lock is /tmp/#mutexRUNTRAIL_<program>, so a copy of the test writer runs under a name of

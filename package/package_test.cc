@@ -162,6 +162,9 @@ TEST_F(PipelineTest, AFailingToolPrintsItsLineAndStopsTheStep) {
     EXPECT_EQ(Printed(&PackageBuilder::CompileScripts, 0), printed);
     EXPECT_EQ(runner_.commands.size(), outcomes.size());  // nothing runs after the failure
   }
+  runner_.outcomes = {RunOutcome::WaitFailed};  // the copy as Windows runs it, through the runner
+  EXPECT_EQ(CopyTree(runner_, L"a", L"b"), 0);
+  EXPECT_EQ(CopyTree(runner_, L"a", L"b"), 1);
 }
 
 // Which subdirectories are archived and removed, uipcheck judges end to end.

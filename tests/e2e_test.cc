@@ -129,10 +129,7 @@ struct Scene {
     ProcessResult result = Uippack(args, work, env, exe);
     // Wine signals a process's end a moment before its Unix process is gone.
     bool named = NamedByAProcess(work);
-    for (int i = 0; named && Wine() && i < 40; ++i) {
-      usleep(50000);
-      named = NamedByAProcess(work);
-    }
+    for (int i = 0; named && Wine() && i < 40; ++i, named = NamedByAProcess(work)) usleep(50000);
     EXPECT_FALSE(named) << "still running after uippack";
     EXPECT_EQ(Listing(work, destination), before) << "changed outside " << args[2];
     return result;

@@ -57,12 +57,6 @@ static int OutputFile() {
   return fd;
 }
 
-static std::string ReadAll(int fd) {
-  std::string content = ReadFile("/proc/self/fd/" + std::to_string(fd));
-  close(fd);
-  return content;
-}
-
 ProcessResult RunProcess(const Lines& argv, const fs::path& cwd, const Lines& extraEnv) {
   // env(1) goes to the working directory and adds the variables, or replaces those already set.
   Lines args = {"/usr/bin/env", "-C", (fs::path(".") / cwd).string()};
@@ -82,9 +76,10 @@ ProcessResult RunProcess(const Lines& argv, const fs::path& cwd, const Lines& ex
   int status = 0;
   const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  while (rc == 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  ProcessResult r{-1, ReadAll(out), ReadAll(err) + (rc != 0 ? "spawn failed" : "")};
+  if (rc == 0) waitpid(pid, &status, 0);
+  const auto output = [](int fd) { return ReadFile("/proc/self/fd/" + std::to_string(fd)); };
+  ProcessResult r{-1, output(out), output(err) + (rc != 0 ? "spawn failed" : "")};
+  close(out), close(err);
   if (rc == 0) r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
 }

@@ -33,7 +33,7 @@ TEST(SplitCommandLine, FollowsTheWindowsRules) {
       {R"(7z x -o"/d/my dir" -y)", {"7z", "x", "-o/d/my dir", "-y"}},
       {"true", {"true"}},  // lines that end in the program, quoted or not
       {"\"my tool", {"my tool"}},
-      {"p \"\" \"a\"\"b\"\ta\t\tb  ", {"p", "", "a\"b", "a", "b"}},
+      {"p \"\" \"a\"\"b\"\ta\t\tb c\"\"d ", {"p", "", "a\"b", "a", "b", "cd"}},
       {R"(p a\\b "c\\" d\"e f\\\"g)", {"p", R"(a\\b)", R"(c\)", R"(d"e)", R"(f\"g)"}}};
   for (const auto& [line, arguments] : cases) EXPECT_EQ(SplitCommandLine(line), arguments) << line;
 }
