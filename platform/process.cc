@@ -16,16 +16,7 @@ bool IsPlainCharacter(wchar_t c) {
 }  // namespace
 
 bool QuoteCommandArgument(std::wstring_view argument, bool endsInWildcard, std::wstring* quoted) {
-#ifdef _WIN32
-  // cmd.exe expands %NAME% even inside quotes, and a quote cannot be escaped for it at all. No
-  // Windows name holds * or ?, but a name seen through Wine may, and del and rd would take them
-  // as wildcards.
-  std::wstring_view literal = argument;
-  if (endsInWildcard && !literal.empty()) literal.remove_suffix(1);
-  if (literal.find_first_of(L"%\"*?") != std::wstring_view::npos) return false;
-#else
-  (void)endsInWildcard;
-#endif
+  if (!ReachesProgramLiterally(argument, endsInWildcard)) return false;
   bool plain = !argument.empty();
   for (const wchar_t c : argument) plain = plain && IsPlainCharacter(c);
   if (plain) {

@@ -19,6 +19,11 @@ enum class RunOutcome {
 // program; every other character must reach the program literally. False when no quoting
 // makes the argument safe here (on Windows, cmd.exe expands % and cannot quote ").
 bool QuoteCommandArgument(std::wstring_view argument, bool endsInWildcard, std::wstring* quoted);
+// Whether argument, quoted, reaches the program as it is whatever it holds. Always on POSIX, where
+// no shell reads the line. On Windows not when it holds % or " (cmd.exe expands %NAME% even
+// inside quotes and cannot quote a quote), or * or ? but a final wildcard (del and rd would take
+// them as wildcards; no Windows name holds them, but one seen through Wine may).
+bool ReachesProgramLiterally(std::wstring_view argument, bool endsInWildcard);
 
 // Starts commandLine as a child process sharing this console and waits for it without a time
 // limit. The command line is one string split into program and arguments by the Windows rules;

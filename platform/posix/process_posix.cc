@@ -56,6 +56,8 @@ bool WaitForExit(pid_t pid) { return waitpid(pid, nullptr, 0) == pid; }
 
 }  // namespace
 
+bool ReachesProgramLiterally(std::wstring_view, bool) { return true; }
+
 RunOutcome RunProcessAndWait(const std::wstring& commandLine) {
   ArgumentVector arguments(WideToNarrow(commandLine));
   if (!arguments.HasProgram()) return RunOutcome::StartFailed;

@@ -48,6 +48,11 @@ std::vector<OwnedHandle>& PendingBackground() {
 
 }  // namespace
 
+bool ReachesProgramLiterally(std::wstring_view argument, bool endsInWildcard) {
+  if (endsInWildcard && !argument.empty()) argument.remove_suffix(1);
+  return argument.find_first_of(L"%\"*?") == std::wstring_view::npos;
+}
+
 RunOutcome RunProcessAndWait(const std::wstring& commandLine) {
   const OwnedHandle child = StartChild(commandLine, false);
   if (!child.IsOpen()) return RunOutcome::StartFailed;
