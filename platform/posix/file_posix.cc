@@ -68,7 +68,7 @@ ExclusiveFile ExclusiveFile::CreateForWriting(const std::wstring& path) {
 
 bool ExclusiveFile::GetSize(std::uint64_t* size) const {
   struct stat info;
-  if (!IsOpen() || ::fstat(handle_.Get(), &info) != 0 || info.st_size < 0) return false;
+  if (!IsOpen() || ::fstat(handle_.Get(), &info) != 0) return false;
   *size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
@@ -110,9 +110,7 @@ bool DeleteFileAt(const std::wstring& path) {
   // deleted. A file that cannot be opened to ask (no read permission) may still be unlinked.
   // The probe stays open, and any lock it took held, until the unlink is done.
   const OwnedHandle probe(::open(narrow.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-  if (probe.IsOpen() && ::flock(probe.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-    return false;
-  }
+  if (probe.IsOpen() && ::flock(probe.Get(), LOCK_EX | LOCK_NB) != 0) return false;
   return ::unlink(narrow.c_str()) == 0;
 }
 

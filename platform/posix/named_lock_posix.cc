@@ -5,7 +5,6 @@
 #include <sys/file.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -18,13 +17,13 @@ namespace {
 
 // flock without LOCK_NB would wait as long as any user cares to hold the lock file, so the lock
 // is polled until the deadline; the first pauses are short so an ordinary hand-over stays quick.
+// On a descriptor of ours, flock fails only while another holds the lock.
 bool LockWithin(int fd, std::chrono::milliseconds limit) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + limit;
   std::chrono::milliseconds pause(1);
   for (;;) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK) return false;
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return false;
     std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));

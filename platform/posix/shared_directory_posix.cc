@@ -141,7 +141,6 @@ bool HeldDirectory::RemoveFile(const std::wstring& name) const {
 // ---------------------------------------------------------------------------------------------
 
 bool SharedAppendFile::Open(const HeldDirectory& directory, const std::wstring& name) {
-  Close();
   if (!directory.IsOpen()) return false;
   // O_APPEND keeps every write at the end even if a writer outside our lock has grown the file.
   handle_ = OpenShared(directory.handle_.Get(), WideToNarrow(name), O_WRONLY | O_APPEND,

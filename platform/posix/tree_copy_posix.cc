@@ -68,9 +68,9 @@ class CopiedModes {
 // Keeps the access and modification times of the original, as cp -p and xcopy do.
 void CopyTimes(int fd, const struct stat& info) {
 #if defined(__APPLE__)
-  const timespec times[2] = {info.st_atimespec, info.st_mtimespec};
+  const timespec times[] = {info.st_atimespec, info.st_mtimespec};
 #else
-  const timespec times[2] = {info.st_atim, info.st_mtim};
+  const timespec times[] = {info.st_atim, info.st_mtim};
 #endif
   ::futimens(fd, times);
 }
@@ -425,10 +425,11 @@ class TreeCopier {
   }
 
   // The source's own ancestors up to the file system's root: a link to one of them would copy
-  // the source into itself, or the whole system into the package.
+  // the source into itself, or the whole system into the package. The walk up ends at the root,
+  // whose ".." is itself, or where a level cannot be opened (fstat then fails).
   void NoteAncestorsOfSource() {
     OwnedHandle directory(::dup(sourceRoot_.Get()));
-    for (int level = 0; level < PATH_MAX; ++level) {  // fstat fails once nothing opens
+    for (;;) {
       struct stat info {};
       if (::fstat(directory.Get(), &info) != 0 || !ancestors_.insert(IdOf(info)).second) return;
       directory = OpenDirectoryAt(directory.Get(), "..", 0);

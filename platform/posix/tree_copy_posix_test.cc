@@ -94,10 +94,9 @@ TEST(TreeCopy, WhatTheCopyMakesOnlyItsOwnerMayWrite) {
   testing::TempDir temp;
   const fs::path src = temp / "src";
   testing::MakeTree(src, {"open/file.lua", "open/script.sh"});
-  chmod((src / "open/file.lua").c_str(), 0666);
-  chmod((src / "open/script.sh").c_str(), 04777);
-  chmod((src / "open").c_str(), 0777);
-  chmod(src.c_str(), 0775);
+  for (const auto& [path, mode] :
+       {std::pair{"open/file.lua", 0666}, {"open/script.sh", 04777}, {"open", 0777}, {"", 0775}})
+    chmod((src / path).c_str(), mode);
   const mode_t previous = umask(007);  // group write is the copy's to take away
   const bool copied = Copy(src, temp / "made/dst");
   umask(previous);
