@@ -252,13 +252,16 @@ TEST_F(ContainerOperations, FailuresKeepTheArchive) {
   EXPECT_EQ(Wrap(dir / "a.zip", Delete), 0);
   EXPECT_EQ(TreeListing(dir.path()).size(), 2u);  // a.zip as it was and the directory a.uip
   fs::remove(dir / "a.uip");
-  const std::string ours = ".a.zip." + std::to_string(getpid()) + ".0.wrapping";
-  for (const std::string name : {".a.zip.wrapping", ours.c_str()}) WriteFile(dir / name, name);
+  // Files of the package under every name this run may set the archive aside under, then under
+  // all of them but the last.
+  const std::string ours = ".a.zip." + std::to_string(getpid()) + ".";
+  for (int i = 0; i < 100; ++i) WriteFile(dir / (ours + std::to_string(i) + ".wrapping"), "");
+  EXPECT_EQ(Wrap(dir / "a.zip", Delete), 0);
+  fs::remove(dir / (ours + "99.wrapping"));
   ASSERT_EQ(Wrap(dir / "a.zip", Delete), 1);
   EXPECT_FALSE(fs::exists(dir / "a.zip"));
-  EXPECT_EQ(ReadFile(dir / ours), ours);
-  EXPECT_EQ(TreeListing(dir.path()).size(), 3u);  // a.uip and the two files of the package
-  for (const std::string name : {"a.uip", ours.c_str(), ".a.zip.wrapping"}) fs::remove(dir / name);
+  EXPECT_EQ(TreeListing(dir.path()).size(), 100u);  // a.uip and the 99 files of the package
+  for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove(entry.path());
 
   // The file size limit lets the archive be rewritten but not the 104 bytes longer container.
   WriteFile(dir / "a.zip", std::string(10000, 'a'));

@@ -117,6 +117,7 @@ void MakeLinks(const fs::path& t) {
   fs::create_symlink("../.svn", t / "pkg/res/images/icons/svn");  // the same inside an archive
   fs::create_symlink(t / "pkg/layout/absolute.txt", t / "pkg/res/chain.txt");
   fs::create_symlink("nowhere", t / "pkg/res/images/dangling");
+  fs::create_symlink("loop", t / "pkg/res/images/loop");  // leads to itself
   fs::create_symlink("..", t / "pkg/layout/up");
   fs::create_symlink(".", t / "pkg/res/images/self");
   fs::create_symlink(".", t / "pkg/res/images/icons/again");
