@@ -527,10 +527,12 @@ class TreeCopier {
   }
 
   // The directory name in the copy, made when missing. Whatever else stands there (a file, a
-  // link) is replaced, never followed.
+  // link) is replaced, never followed. A failed make is given up at once, so that errno still
+  // says why.
   OwnedHandle OpenDestinationDirectory(const std::string& name) {
     const int parent = destination_.Get();
-    if (::mkdirat(parent, name.c_str(), S_IRWXU) != 0 && errno == EEXIST) {
+    if (::mkdirat(parent, name.c_str(), S_IRWXU) != 0) {
+      if (errno != EEXIST) return OwnedHandle();
       struct stat existing {};
       if (::fstatat(parent, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
           !S_ISDIR(existing.st_mode) && ::unlinkat(parent, name.c_str(), 0) == 0) {
