@@ -66,9 +66,11 @@ ExclusiveFile ExclusiveFile::CreateForWriting(const std::wstring& path) {
   return file;
 }
 
+// On a file that is not open, fstat, fsync and lseek fail by themselves (EBADF). Reads and writes
+// keep their check: one of no bytes makes no call.
 bool ExclusiveFile::GetSize(std::uint64_t* size) const {
   struct stat info;
-  if (!IsOpen() || ::fstat(handle_.Get(), &info) != 0) return false;
+  if (::fstat(handle_.Get(), &info) != 0) return false;
   *size = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
@@ -81,10 +83,9 @@ bool ExclusiveFile::Write(const void* data, std::size_t length) {
   return IsOpen() && WriteAll(handle_.Get(), data, length);
 }
 
-// On a file that is not open, fsync itself fails.
 bool ExclusiveFile::Flush() { return ::fsync(handle_.Get()) == 0; }
 
-bool ExclusiveFile::Rewind() { return IsOpen() && ::lseek(handle_.Get(), 0, SEEK_SET) == 0; }
+bool ExclusiveFile::Rewind() { return ::lseek(handle_.Get(), 0, SEEK_SET) == 0; }
 
 bool MoveFileExclusive(const std::wstring& from, const std::wstring& to) {
   const std::string source = WideToNarrow(from);

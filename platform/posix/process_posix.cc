@@ -46,8 +46,8 @@ std::vector<pid_t>& PendingBackground() {
 // Reaps the background children that have ended, without waiting for the others.
 void ReapEndedBackground() {
   std::erase_if(PendingBackground(), [](pid_t pid) {
-    return waitpid(pid, nullptr, WNOHANG) !=
-           0;  // ended and reaped, or not ours to wait for any more
+    // Ended and reaped, or not ours to wait for any more.
+    return waitpid(pid, nullptr, WNOHANG) != 0;
   });
 }
 
