@@ -201,13 +201,14 @@ TEST_F(PipelineTest, ArchivesAreExtractedOnlyIntoADirectoryOfTheirOwn) {
 // being removed is archived once that removal has ended.
 TEST_F(PipelineTest, WhatLiesInAnArchivedDirectoryIsNotArchivedAgain) {
   const fs::path layout = temp_ / "layout";
-  testing::MakeTree(temp_.path(), {"layout/res/images/", "res/layout/", "res/skin/layout/"});
+  testing::MakeTree(temp_.path(),
+                    {"layout/res/images/", "res/layout/", "res/skin/layout/", "res/skin/res/x/"});
   std::string expected;
   for (const auto& dir : {layout, layout / "a/layout", res_ / "layout", res_ / "skin/layout"}) {
     builder_.layoutDirs.push_back(Wide(dir) + platform::kPathSeparator);  // dropped again
     expected += "Compress " + dir.string() + " finished!\n";
   }
-  builder_.resourceDirs = {Wide(layout / "res"), Wide(res_)};
+  builder_.resourceDirs = {Wide(layout / "res"), Wide(res_), Wide(res_ / "skin/res")};
   builder_.modeOption = L"zip";
   std::string printed = Printed(&PackageBuilder::CompressLayoutDirs, 1);
   printed += Printed(&PackageBuilder::CompressResourceDirs, 1);
