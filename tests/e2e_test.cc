@@ -366,7 +366,8 @@ TEST(Faults, ItemsTheArchiverCannotTakeFailTheRunWithTheirCommandLine) {
 // (Links to files and directories, and FIFOs, are uipcheck's to judge in its own tests; what
 // unpacking meets in a shipped tree, links and FIFOs named like archives, is left alone by the
 // walks and the extraction, as their own tests show.) The console's reader is gone before the
-// run starts: the run goes on all the same.
+// run starts, and standard input is closed, so that files are opened as descriptor 0: the run
+// goes on all the same.
 TEST(Faults, HostileTreesAndAGoneConsoleReachNothingOutsideTheDestination) {
   if (Wine()) GTEST_SKIP() << "links to devices and SIGPIPE";
   Scene s;
@@ -377,7 +378,7 @@ TEST(Faults, HostileTreesAndAGoneConsoleReachNothingOutsideTheDestination) {
   WriteFile(w / "wrapper",
             "#!/bin/bash\nset -o pipefail\n{ trap '' PIPE; while echo 2>/dev/null; "
             "do :; done; trap - PIPE; exec '" +
-                (BinDir() / "uippack").string() + "' \"$@\"; } | true\n");
+                (BinDir() / "uippack").string() + "' \"$@\" <&-; } | true\n");
   fs::permissions(w / "wrapper", fs::perms(0755));
   const ProcessResult result = s.Run({"-p", "pkg", "out"}, {}, w / "wrapper");
   EXPECT_EQ(result.exitStatus, 0) << result.err;

@@ -18,11 +18,12 @@ namespace uippack::testing {
 namespace {
 
 // Runs a tool of the build under test in cwd (under Wine the Windows one, uipcheck.exe included);
-// the shell splits the arguments at spaces. The rows are written with LF line ends.
+// the shell splits the arguments at spaces. The rows are written with LF line ends. Natively the
+// tool has no standard input, so that the files it opens can be descriptor 0.
 ProcessResult Tool(const std::string& name, const std::string& arguments, const fs::path& cwd) {
   const Target& t = TheTarget();
   ProcessResult result = RunProcess(
-      {"/bin/sh", "-c", (t.wine ? "exec /usr/bin/wine \"$0\" " : "exec \"$0\" ") + arguments,
+      {"/bin/sh", "-c", (t.wine ? "exec /usr/bin/wine \"$0\" " : "exec \"$0\" <&- ") + arguments,
        (t.bin / (name + t.exe)).string()},
       cwd, t.wine ? Lines{"LC_ALL=C.UTF-8"} : Lines{});
   for (std::string* text : {&result.out, &result.err})
