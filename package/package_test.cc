@@ -304,14 +304,14 @@ TEST(CommandLine, PathsAreQuotedOrRefusedAndCommandsStartableOnlyWhenTheyFit) {
   const std::wstring fits = L"/" + std::wstring(512 - rd.size(), L'b');
   const std::wstring over = fits + L"b";
   const std::pair<CommandBuffer, bool> commands[] = {
-      {CommandBuffer(L"rd /s /q %s %d%", {PathArgument(L"/a")}), true},
+      {CommandBuffer(L"rd %d /s /q %s %", {PathArgument(L"/a")}), true},
       {CommandBuffer(rd, {PathArgument(fits)}), true},
       {CommandBuffer(rd, {PathArgument(over)}), false},
       {CommandBuffer(rd, {PathArgument(over)}, CommandBuffer::kCopyCapacity), true},
       {CommandBuffer(templates::kCompile, {ToolDirectoryArgument(L"")}), false},  // "/luac"
   };
   for (const auto& [command, startable] : commands) EXPECT_EQ(command.startable(), startable);
-  EXPECT_EQ(commands[0].first.text(), L"rd /s /q /a %d%");
+  EXPECT_EQ(commands[0].first.text(), L"rd %d /s /q /a %");
   EXPECT_NE(commands[2].first.text().find(over), std::wstring::npos);  // still shown whole
 }
 
