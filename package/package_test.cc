@@ -285,7 +285,7 @@ TEST(LayoutOutputs, TheModeDecidesWhatALayoutDirectoryLeaves) {
 TEST(CommandLine, PathsAreQuotedOrRefusedAndCommandsStartableOnlyWhenTheyFit) {
   const std::wstring all = std::wstring(1, platform::kPathSeparator) + L"*";  // as 7-Zip reads it
   const std::tuple<std::wstring, bool, std::wstring> paths[] = {
-      {L"/out/pkg/layout.zip", false, L"/out/pkg/layout.zip"},
+      {L"C:\\o/AZaz09_-+~@/layout.zip", false, L"C:\\o/AZaz09_-+~@/layout.zip"},
       {L"/out/a&b;c$(d)'e f", false, L"\"/out/a&b;c$(d)'e f\""},
       {L"C:\\o\\c,d=e", false, L"\"C:\\o\\c,d=e\""},  // cmd.exe splits at , ; =
       {L"/o/a\"b", false, L"\"/o/a\\\"b\""},
