@@ -37,7 +37,7 @@ std::wstring CanonicalPath(const std::wstring& path) {
       return result;
     }
     const auto slash = head.find_last_of(L'/');
-    if (slash == std::wstring::npos || head.size() <= 1) return AbsolutePath(path);
+    if (slash == std::wstring::npos) return AbsolutePath(path);  // not even "/" resolves
     const std::wstring last = head.substr(slash + 1);
     if (!last.empty() && last != L".") {
       tail.insert(0, tail.empty() ? last : last + L"/");
