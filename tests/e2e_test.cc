@@ -162,13 +162,6 @@ struct Scene {
 
 // ---------------------------------------------------------------------------------------------
 
-std::string PackRejection(const std::string& source) {
-  return "Start packing uip files, please wait...\nNo valid uip files found in path = " + source +
-         ".\nA Valid UIP Path must include each of the following files:\n" + std::string(22, '\t') +
-         " \t\t\t\t1.layout folder\n\t\t\t\t2.res folder\n\t\t\t\t3.nametable.cfg\n"
-         "\t\t\t\t4.package.cfg\n\n";
-}
-
 TEST(Driver, OutcomesBeforeThePipelinePrintTheirExactBytesAndTouchNothing) {
   Scene s;
   // src lacks res and the two files; only the source is tested, not dst; archives alone are
@@ -183,7 +176,11 @@ TEST(Driver, OutcomesBeforeThePipelinePrintTheirExactBytesAndTouchNothing) {
       {{{}, {"-p"}, {"-x", "src"}}, "Less arguments,at least three arguments are needed!\n"},
       {{{"-x", "nosuch", "nor"}, {"/p", "src", "dst"}, {"-pack", "src", "dst"}, {"", "src", "dst"}},
        "option error, please use -p for packing and -u for unpacking\n"},
-      {{{"-P", "src", "dst", "-uip", "ignored"}}, PackRejection("src")},
+      {{{"-P", "src", "dst", "-uip", "ignored"}},
+       "Start packing uip files, please wait...\nNo valid uip files found in path = src.\n"
+       "A Valid UIP Path must include each of the following files:\n"
+       "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t \t\t\t\t1.layout folder\n"
+       "\t\t\t\t2.res folder\n\t\t\t\t3.nametable.cfg\n\t\t\t\t4.package.cfg\n\n"},
       {{{"-U", "ship", "dst"}}, unpackRejection + ".\n"},
       {{{"-u", Wine() ? "ship/res" : "ship\\res", "dst"}}, unpackRejection + "/res.\n"},
       {{{"-p", "pkg", inside}},
