@@ -100,10 +100,8 @@ bool HeldDirectory::Open(const std::wstring& path) {
   OwnedHandle directory(
       open(DirectoryPath(path).c_str(), kDirectoryAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!directory.IsOpen()) return false;
-  struct stat info {};
-  if (fstat(directory.Get(), &info) != 0 || !S_ISDIR(info.st_mode) || OthersMaySwapFilesIn(info)) {
-    return false;
-  }
+  struct stat info {};  // a directory: O_DIRECTORY has seen to that
+  if (fstat(directory.Get(), &info) != 0 || OthersMaySwapFilesIn(info)) return false;
   handle_ = std::move(directory);
   return true;
 }
@@ -123,7 +121,7 @@ bool HeldDirectory::OpenPrivate(const std::wstring& path) {
   if (!directory.IsOpen()) return false;
   // Only a folder nobody else can change keeps them from planting or swapping files in it.
   struct stat info {};
-  if (fstat(directory.Get(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+  if (fstat(directory.Get(), &info) != 0 || info.st_uid != geteuid() ||
       (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     return false;
   }
