@@ -39,8 +39,8 @@ class HeldDirectory {
   // cannot be had.
   bool OpenPrivate(const std::wstring& path);
   bool IsOpen() const;
-  // Deletes the file name inside the directory.
-  bool RemoveFile(const std::wstring& name) const;
+  // Deletes the file name inside the directory when it can; whoever needs to know opens it again.
+  void RemoveFile(const std::wstring& name) const;
 
  private:
   friend class SharedAppendFile;

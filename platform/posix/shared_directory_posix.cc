@@ -132,8 +132,8 @@ bool HeldDirectory::OpenPrivate(const std::wstring& path) {
 
 bool HeldDirectory::IsOpen() const { return handle_.IsOpen(); }
 
-bool HeldDirectory::RemoveFile(const std::wstring& name) const {
-  return IsOpen() && unlinkat(handle_.Get(), WideToNarrow(name).c_str(), 0) == 0;
+void HeldDirectory::RemoveFile(const std::wstring& name) const {
+  if (IsOpen()) unlinkat(handle_.Get(), WideToNarrow(name).c_str(), 0);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -56,8 +56,8 @@ bool HeldDirectory::OpenPrivate(const std::wstring& path) {
 
 bool HeldDirectory::IsOpen() const { return !path_.empty(); }
 
-bool HeldDirectory::RemoveFile(const std::wstring& name) const {
-  return IsOpen() && DeleteFileW((path_ + name).c_str()) != 0;
+void HeldDirectory::RemoveFile(const std::wstring& name) const {
+  if (IsOpen()) DeleteFileW((path_ + name).c_str());
 }
 
 // ---------------------------------------------------------------------------------------------
