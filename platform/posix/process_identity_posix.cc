@@ -1,19 +1,14 @@
 #include "platform/process_identity.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdint>
 
-#if defined(__GLIBC__)
-#include <link.h>
-#endif
 #if defined(__APPLE__)
 #include <pthread.h>
 #endif
 
 #include "platform/process.h"
-#include "platform/text.h"
 
 namespace uippack::platform {
 
@@ -29,23 +24,9 @@ unsigned long CurrentThreadId() {
 #endif
 }
 
-bool GetModulePathOf(const void* address, std::wstring* path) {
-  Dl_info info{};
-#if defined(__GLIBC__)
-  link_map* map = nullptr;
-  if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) != 0 &&
-      map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0') {
-    *path = NarrowToWide(map->l_name);
-    return true;
-  }
-#else
-  if (dladdr(address, &info) != 0 && info.dli_fname != nullptr && info.dli_fname[0] == '/') {
-    *path = NarrowToWide(info.dli_fname);
-    return true;
-  }
-#endif
-  // The main program has no name of its own in the loader's list, and in a static link the
-  // executable is the only module there is.
+// Every library of ours is a static one: whatever address of ours is asked about, the module
+// that holds it is the executable.
+bool GetModulePathOf(const void* /*address*/, std::wstring* path) {
   return GetExecutablePath(path);
 }
 
