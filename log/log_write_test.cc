@@ -300,7 +300,7 @@ TEST(LogFolders, OnlyAbsolutePathsFromTheEnvironmentCount) {
       const LogEnvironment system = SystemLogEnvironment();
       std::wstring folder;
       // As nobody, who may not create files in /var/log, the run has no machine-wide folder.
-      EXPECT_FALSE((geteuid() != 0 || setuid(65534) == 0) && system.commonAppDataFolder(&folder));
+      EXPECT_FALSE((geteuid() == 0 && setuid(65534) != 0) || system.commonAppDataFolder(&folder));
       EXPECT_TRUE(system.tempFolder(&folder) && folder == platform::NarrowToWide(temp)) << temp;
       EXPECT_EQ(system.userStateFolder(&folder) ? platform::WideToNarrow(folder) : "-",
                 state != nullptr ? state : "-");

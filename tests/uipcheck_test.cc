@@ -97,6 +97,10 @@ void PlantScripts(const fs::path& t) {
   WriteFile(t / "out/res/d-header-only.lua", head + std::string(31 - 12, 'x'));
   WriteFile(t / "out/res/e-sound.lua", head + std::string(32 - 12, 'x'));
 }
+void ChangeCopies(const fs::path& t) {
+  WriteFile(t / "out/nametable.cfg", "home=Hxme\n");
+  WriteFile(t / "out/package.cfg", "name=tes\n");
+}
 void Append(const fs::path& t) { std::ofstream(t / "out/layout.uip", std::ios::app) << "tail!"; }
 void MakeFifo(const fs::path& t) { ASSERT_EQ(mkfifo((t / "out/res/pipe").c_str(), 0600), 0); }
 // What the copy reads through (links to files and directories, relative and absolute, in and
@@ -184,7 +188,7 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        R"(is the pack of pkg .*a mode other than "" and "-uip" \(layout.zip alone\), inferred)"},
       {"a container this mode does not make", Packed("zip", {}, WrapAnotherArchive),
        "--mode zip pkg out", 1,
-       uip + "nothing \\(a container this mode does not make: mode \"zip\" .*\\), found file"},
+       uip + "nothing \\(a container this mode .*\\), found file\nuipcheck: .*: 1 difference "},
       {"the same, the mode inferred from it", nullptr, "pkg out", 1,
        uip + "the wrap of out/layout.zip.*\nuipcheck: out is not the pack of pkg: 1 difference "},
       {"mixed modes", Packed("", Write("pkg/sub/layout/a.txt"), Remove({"out/sub/layout.zip"})),
@@ -256,19 +260,15 @@ TEST(Uipcheck, TellsAPackFromEveryKindOfDifferenceByPath) {
        "out/res/d-five.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
        "out/res/d-header-only.lua: expected Lua 5.4 bytecode, found damaged Lua bytecode\n"
        "uipcheck: out is not consistent: 5 differences"},
-      {"copies changed", After([](const fs::path& t) {
-         WriteFile(t / "out/nametable.cfg", "home=Hxme\n");
-         WriteFile(t / "out/package.cfg", "name=tes\n");
-       }),
-       "pkg out", 1,
+      {"copies changed", After(ChangeCopies), "pkg out", 1,
        "^out/nametable.cfg: expected a copy of pkg/nametable.cfg, found other bytes from byte 6\n"
        "out/package.cfg: expected a copy of pkg/package.cfg \\(10 bytes\\), found 9 bytes\n"
        "uipcheck: out is not the pack of pkg: 2 differences"},
       {"a container shorter than its header", After(Write("out/layout.uip", std::string(50, 'x'))),
-       "out", 1, uip + "a container \\(a 104-byte .*, found 50 bytes, shorter than the header"},
+       "out", 1, uip + "a container \\(a 104-byte .*, found 50 bytes, shorter .*" + one},
       {"a container of its header alone",
        After([](const fs::path& t) { fs::resize_file(t / "out/layout.uip", 104); }), "out", 1,
-       uip + "the checksum .*, found 0x00000000 over its 0 bytes of stored data; the file is "},
+       uip + "the checksum .*, found 0x00000000 over its 0 bytes .* is [0-9]+ bytes shorter"},
       {"bytes appended to the container", After(Append), "out", 1,
        uip + "the checksum .* the file is 5 bytes longer than its header says .*" + one},
       {"a container of x's", After(Write("out/layout.uip", std::string(200, 'x'))), "pkg out", 1,
